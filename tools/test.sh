@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# The test command: installs what is missing, builds, runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/setup.sh
+tools/build.sh
+ctest --test-dir "${KETCH_BUILD:-build}" --output-on-failure -j2 --timeout 600
