@@ -1,0 +1,98 @@
+// Everything the analyser has to say goes through here: the error table, the
+// log (ketch.log and the window's log box), error reports, warning records,
+// the fatal error box and the system's error texts.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "platform/Error.h"
+
+namespace ketch {
+
+struct SectionRecord;
+struct LocationRecord;
+
+// Error codes of the program's own error table.
+enum ErrorCode : int16_t {
+  errValueTypeMismatch = 10101,
+  errValueNotInitialized = 10102,
+  errValueAlreadyInitialized = 10103,
+  errValueOverflow = 10104,
+  errEntryAlreadyInitialized = 10201,
+  errEntryNotInitialized = 10202,
+  errEntryNameMismatch = 10203,
+  errValuePositionMismatch = 10204,
+  errTooManyValues = 10205,
+  errMultiValueInFixedPosition = 10206,
+  errFixedValueInMultiPosition = 10207,
+  errValueTypesNotSet = 10208,
+  errEntryNotMultiline = 10209,
+  errMultiValueMustBeLast = 10210,
+  errEntryNoMultiValue = 10211,
+  errTooFewValues = 10212,
+  errSectionNoClosingBracket = 10301,
+  errUnknownEntry = 10302,
+  errSectionUnknownError = 10303,
+  errEntryWithNoValue = 10304,
+  errUnknownSection = 10305,
+  errCouldNotOpenReferredFile = 10306,
+};
+
+// "10203 - Entry Name Mismatch" for a code of the table, "Unknown Error" for
+// any other code.
+std::string ErrorText(int16_t code);
+
+// The program's own error for a code of the table: number = code, description
+// = ErrorText(code), source = program name + classSuffix (".Value", ".Entry").
+Error OwnError(int16_t code, const std::string& classSuffix);
+
+// Appends the message and CR LF to LogPath\ketch.log (opened and closed per
+// message) and shows it in the log box. Never fails towards its caller: a
+// failure puts four notice lines into the box instead.
+void LogLine(const std::string& message);
+
+// Logs "Error : ", "Number: ", "Source: " of the error and the context text.
+void LogError(const Error& error, const std::string& context);
+
+// Logs the three-line warning record for entry line `index` (1..2048) of the
+// section record.
+void LogWarning(const SectionRecord& section, int16_t code, int16_t index);
+
+// Logs the three-line warning record for the place a file was named.
+void LogLocationWarning(const LocationRecord& location, int16_t code);
+
+// Shows the error with the context in the fatal box (or on standard error when
+// headless) and ends the program with status 2. Does not return.
+[[noreturn]] void FatalError(const Error& error, const std::string& context);
+
+// The system's message text for an errno value, empty when it has none.
+std::string ApiErrorText(int32_t code);
+
+// The log box as the engine sees it. The window sets these hooks; headless
+// mode writes the box's text to standard output instead.
+struct LogView {
+  // Appends text (already in the box's form, CR LF line ends) at the end.
+  std::function<void(const std::string& text)> Append;
+  // Number of characters the box holds.
+  std::function<size_t()> Length;
+  // Keeps the text from the given 0-based character on, dropping the rest.
+  std::function<void(size_t from)> KeepFrom;
+  // Shows the box's last lines and repaints at once.
+  std::function<void()> Repaint;
+  // Shows the fatal error box (title = program title) and returns when closed.
+  std::function<void(const std::string& message)> ShowFatal;
+};
+void SetLogView(LogView view);
+const LogView& CurrentLogView();
+
+// Ends the program at once: what was stored stays stored (an open data
+// transaction is committed), the settings are not saved, exit status 3
+// (2 for a fatal start-up failure). Tests replace the end with a hook.
+[[noreturn]] void EndProgram(int status = 3);
+void SetEndHook(std::function<void(int status)> hook);
+// Run by EndProgram before the process ends (commits the data store).
+void SetBeforeEndHook(std::function<void()> hook);
+
+}  // namespace ketch
