@@ -1,0 +1,209 @@
+// Decoder of binary INI files: one pass over the records, values formatted
+// without the C locale's help (to_chars), and every offset taken from the file
+// checked before it is used.
+#include "KrunDecoder.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+namespace krun {
+
+namespace {
+
+std::uint16_t U16(const unsigned char* p) {
+  return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
+
+std::uint32_t U32(const unsigned char* p) {
+  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
+         std::uint32_t{p[3]} << 24;
+}
+
+class StringTable {
+ public:
+  StringTable(const unsigned char* data, std::size_t size) : data_(data), size_(size) {
+    // A string is terminated exactly when some zero byte lies at or after its
+    // start, so the last zero byte answers that for every offset at once.
+    terminatedBelow_ = size;
+    while (terminatedBelow_ > 0 && data[terminatedBelow_ - 1] != 0) --terminatedBelow_;
+  }
+
+  bool Inside(std::uint64_t offset) const { return offset < size_; }
+  bool Terminated(std::uint64_t offset) const { return offset < terminatedBelow_; }
+
+  // Only for offsets that are Inside and Terminated.
+  std::string_view At(std::uint64_t offset) const {
+    const auto* start = data_ + offset;
+    const auto* end = static_cast<const unsigned char*>(std::memchr(start, 0, size_ - offset));
+    return {reinterpret_cast<const char*>(start), static_cast<std::size_t>(end - start)};
+  }
+
+ private:
+  const unsigned char* data_;
+  std::size_t size_;
+  std::size_t terminatedBelow_;
+};
+
+// Swallows text: the checking pass runs the same code as the writing pass.
+struct NoText {
+  void Append(const char*, std::size_t) {}
+};
+
+template <class Out>
+void Put(Out& out, std::string_view text) {
+  out.Append(text.data(), text.size());
+}
+
+template <class Out>
+void PutInteger(Out& out, std::int32_t value) {
+  char text[16];
+  auto [end, ec] = std::to_chars(text, text + sizeof text, value);
+  out.Append(text, static_cast<std::size_t>(end - text));
+}
+
+// As printf("%f") of the widened value; glibc's spelling of the non-finite ones.
+template <class Out>
+void PutFloat(Out& out, float single) {
+  const double value = single;
+  if (std::isnan(value)) return Put(out, std::signbit(value) ? "-nan" : "nan");
+  if (std::isinf(value)) return Put(out, value < 0 ? "-inf" : "inf");
+  char text[64];  // FLT_MAX has 39 digits before the point
+  auto [end, ec] = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 6);
+  out.Append(text, static_cast<std::size_t>(end - text));
+}
+
+Result Inconsistent(Problem problem, std::uint64_t offset) {
+  return {Outcome::Inconsistent, offset, 0, problem};
+}
+
+template <class Out>
+Result Walk(std::span<const unsigned char> file, Out& out) {
+  const std::size_t size = file.size();
+  if (size < kHeaderSize) return Inconsistent(Problem::HeaderTruncated, size);
+  const unsigned char* const bytes = file.data();
+  const std::size_t tableStart = U32(bytes + 8);
+  if (tableStart < kHeaderSize) return Inconsistent(Problem::TableBeforeRecords, 8);
+  if (tableStart > size) return Inconsistent(Problem::TableBeyondEnd, 8);
+  const StringTable table(bytes + tableStart, size - tableStart);
+
+  std::size_t pos = kHeaderSize;
+  while (pos < tableStart) {
+    if (tableStart - pos < kSectionHeaderSize) return Inconsistent(Problem::SectionPastTable, pos);
+    const std::uint16_t sectionName = U16(bytes + pos);
+    const std::uint16_t entryCount = U16(bytes + pos + 2);
+    if (!table.Inside(sectionName)) return Inconsistent(Problem::SectionNameOutside, pos);
+    if (!table.Terminated(sectionName)) return Inconsistent(Problem::SectionNameUnterminated, pos);
+    Put(out, "[");
+    Put(out, table.At(sectionName));
+    Put(out, "]\r\n");
+    pos += kSectionHeaderSize;
+
+    for (unsigned entry = 0; entry < entryCount; ++entry) {
+      if (tableStart - pos < kEntryHeaderSize) return Inconsistent(Problem::EntryPastTable, pos);
+      const std::uint16_t entryName = U16(bytes + pos);
+      const unsigned valueCount = bytes[pos + 2];
+      if (!table.Inside(entryName)) return Inconsistent(Problem::EntryNameOutside, pos);
+      if (!table.Terminated(entryName)) return Inconsistent(Problem::EntryNameUnterminated, pos);
+      Put(out, table.At(entryName));
+      pos += kEntryHeaderSize;
+      if (valueCount == 0) {
+        Put(out, " = true\r\n");
+        continue;
+      }
+      Put(out, " = ");
+
+      for (unsigned value = 0; value < valueCount; ++value) {
+        if (tableStart - pos < kValueSize) return Inconsistent(Problem::ValuePastTable, pos);
+        const unsigned type = bytes[pos];
+        const std::uint32_t data = U32(bytes + pos + 1);
+        switch (type) {
+          case kInteger:
+            PutInteger(out, static_cast<std::int32_t>(data));
+            break;
+          case kFloat: {
+            float single;
+            std::memcpy(&single, &data, sizeof single);
+            PutFloat(out, single);
+            break;
+          }
+          case kString:
+            if (!table.Inside(data)) return Inconsistent(Problem::StringOutside, pos);
+            if (!table.Terminated(data)) return Inconsistent(Problem::StringUnterminated, pos);
+            Put(out, table.At(data));
+            break;
+          default:
+            return {Outcome::UnrecognizedType, pos, static_cast<int>(type), Problem::None};
+        }
+        pos += kValueSize;
+        Put(out, value + 1 < valueCount ? std::string_view(", ") : std::string_view("\r\n"));
+      }
+    }
+    Put(out, "\r\n");
+  }
+  return {};
+}
+
+}  // namespace
+
+HeaderCheck CheckHeader(std::span<const unsigned char> file) {
+  if (file.size() < 4 || !std::equal(file.begin(), file.begin() + 4, kMagic)) {
+    return HeaderCheck::NotKrun;
+  }
+  if (file.size() < 8 || U32(file.data() + 4) != kVersion) return HeaderCheck::WrongVersion;
+  return HeaderCheck::Ok;
+}
+
+const char* ProblemText(Problem problem) {
+  switch (problem) {
+    case Problem::None: return "no problem";
+    case Problem::HeaderTruncated: return "file ends inside the header";
+    case Problem::TableBeforeRecords: return "string table offset lies inside the header";
+    case Problem::TableBeyondEnd: return "string table offset lies beyond the end of the file";
+    case Problem::SectionPastTable: return "section record runs past the string table";
+    case Problem::EntryPastTable: return "entry record runs past the string table";
+    case Problem::ValuePastTable: return "value record runs past the string table";
+    case Problem::SectionNameOutside: return "section name offset lies outside the string table";
+    case Problem::EntryNameOutside: return "entry name offset lies outside the string table";
+    case Problem::StringOutside: return "string offset lies outside the string table";
+    case Problem::SectionNameUnterminated: return "section name has no terminating zero";
+    case Problem::EntryNameUnterminated: return "entry name has no terminating zero";
+    case Problem::StringUnterminated: return "string has no terminating zero";
+  }
+  return "unknown problem";
+}
+
+TextSink::TextSink(std::size_t capacity)
+    : buffer_(new char[std::max<std::size_t>(capacity, 1)]),
+      capacity_(std::max<std::size_t>(capacity, 1)) {}
+
+TextSink::~TextSink() = default;
+
+void TextSink::Flush() {
+  if (used_ == 0) return;
+  Emit(buffer_.get(), used_);
+  used_ = 0;
+}
+
+void TextSink::Spill(const char* text, std::size_t size) {
+  Flush();
+  if (size >= capacity_) {
+    Emit(text, size);
+  } else {
+    std::char_traits<char>::copy(buffer_.get(), text, size);
+    used_ = size;
+  }
+}
+
+Result Decode(std::span<const unsigned char> file, TextSink* out) {
+  if (out == nullptr) {
+    NoText none;
+    return Walk(file, none);
+  }
+  Result result = Walk(file, *out);
+  out->Flush();
+  return result;
+}
+
+}  // namespace krun
