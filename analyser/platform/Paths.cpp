@@ -1,0 +1,146 @@
+// Mapping of Windows-style game paths onto the POSIX file system.
+#include "platform/Paths.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "platform/Error.h"
+
+namespace ketch {
+namespace {
+
+unsigned char Upper1252(unsigned char c) {
+  if (c >= 'a' && c <= 'z') return c - 32;
+  // Latin-1 letters of the 1252 page; 0xF7 is the division sign, 0xFF has its
+  // upper case form at 0x9F.
+  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return c - 32;
+  if (c == 0x9A || c == 0x9C || c == 0x9E) return c - 16;
+  if (c == 0xFF) return 0x9F;
+  return c;
+}
+
+unsigned char Lower1252(unsigned char c) {
+  if (c >= 'A' && c <= 'Z') return c + 32;
+  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 32;
+  if (c == 0x8A || c == 0x8C || c == 0x8E) return c + 16;
+  if (c == 0x9F) return 0xFF;
+  return c;
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+bool SameIgnoringCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (Upper1252(static_cast<unsigned char>(a[i])) != Upper1252(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+// The entry of folder whose name equals name ignoring case, or "" when none.
+std::string FindIgnoringCase(const std::string& folder, const std::string& name) {
+  DIR* dir = opendir(folder.empty() ? "/" : folder.c_str());
+  if (!dir) return {};
+  std::string found;
+  while (dirent* e = readdir(dir)) {
+    if (SameIgnoringCase(e->d_name, name)) {
+      found = e->d_name;
+      break;
+    }
+  }
+  closedir(dir);
+  return found;
+}
+
+}  // namespace
+
+std::string UpperCase(const std::string& text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(Upper1252(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::string LowerCase(const std::string& text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(Lower1252(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::string ResolvePath(const std::string& windowsPath) {
+  std::string path(windowsPath);
+  for (char& c : path)
+    if (c == '\\') c = '/';
+  if (path.empty() || Exists(path)) return path;
+
+  // Walk the components; only those that are missing as spelled cost a scan.
+  std::string resolved;
+  size_t pos = 0;
+  if (path[0] == '/') {
+    resolved = "";
+    pos = 1;
+  } else {
+    resolved = ".";
+  }
+  bool matching = true;
+  while (pos <= path.size()) {
+    size_t slash = path.find('/', pos);
+    std::string part = path.substr(pos, slash == std::string::npos ? std::string::npos : slash - pos);
+    pos = slash == std::string::npos ? path.size() + 1 : slash + 1;
+    if (part.empty()) continue;
+    std::string candidate = resolved + "/" + part;
+    if (matching && !Exists(candidate) && part != "." && part != "..") {
+      std::string real = FindIgnoringCase(resolved, part);
+      if (!real.empty())
+        candidate = resolved + "/" + real;
+      else
+        matching = false;
+    }
+    resolved = candidate;
+  }
+  if (path[0] != '/' && resolved.rfind("./", 0) == 0) resolved.erase(0, 2);
+  if (!path.empty() && path.back() == '/') resolved += '/';
+  return resolved;
+}
+
+bool FileExists(const std::string& windowsPath) {
+  struct stat st;
+  return stat(ResolvePath(windowsPath).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+int32_t FileErrorNumber(int e, bool wantedFolder) {
+  switch (e) {
+    case ENOENT: return wantedFolder ? errPathNotFound : errFileNotFound;
+    case ENOTDIR: return errPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+    case EBUSY:
+    case ETXTBSY: return 75;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG: return 61;
+    default: return 57;
+  }
+}
+
+void DeleteFile(const std::string& windowsPath) {
+  std::string path = ResolvePath(windowsPath);
+  if (unlink(path.c_str()) != 0) {
+    int e = errno;
+    // A missing folder on the way is "path not found", a missing file "file not found".
+    size_t slash = path.rfind('/');
+    bool folderMissing = e == ENOENT && slash != std::string::npos && slash > 0 &&
+                         !Exists(path.substr(0, slash));
+    throw PlatformErrorOf(FileErrorNumber(e, folderMissing));
+  }
+}
+
+}  // namespace ketch

@@ -1,0 +1,34 @@
+// Game paths are built Windows-style ("C:\Game" + "\EXE\vandrel.ini") and are
+// logged and stored exactly as built. Only opening a file maps them onto the
+// file system: backslashes become slashes, and a component that does not exist
+// as spelled is matched without regard to letter case, as the game's own file
+// system would.
+#pragma once
+
+#include <string>
+
+namespace ketch {
+
+// The file system path a Windows-style path names. Components that exist as
+// spelled are kept; others are matched ignoring case; when nothing matches the
+// rest of the path is returned as spelled (opening it then fails).
+std::string ResolvePath(const std::string& windowsPath);
+
+// Folds the letters of a code page 1252 text to upper case (keys of keyed
+// collections and rule lookups compare this way).
+std::string UpperCase(const std::string& text);
+std::string LowerCase(const std::string& text);
+
+// True when a file (not a folder) exists at the Windows-style path.
+bool FileExists(const std::string& windowsPath);
+
+// Deletes the file at the Windows-style path; raises the platform's error when
+// it cannot (53 when it does not exist, 75 when access is denied).
+void DeleteFile(const std::string& windowsPath);
+
+// The platform error number and text for an errno value met while opening or
+// writing a file: 53 file not found, 76 path not found, 75 access denied, 61
+// disk full, 57 otherwise.
+int32_t FileErrorNumber(int errnoValue, bool wantedFolder = false);
+
+}  // namespace ketch

@@ -1,0 +1,79 @@
+// The headless mode: options set the settings, commands run in the order
+// given, the log box's text goes to standard output.
+#include "shell/Headless.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <cstdio>
+#include <memory>
+
+#include "platform/App.h"
+#include "platform/Text.h"
+#include "shell/cSettings.h"
+#include "shell/mError.h"
+
+namespace ketch {
+namespace {
+
+std::string ToBytes(const QString& text) { return Utf8ToCp1252(text.toStdString()); }
+
+void UsageError(const QString& message) {
+  std::fprintf(stderr, "ketch: %s\nTry 'ketch --help'.\n", message.toLocal8Bit().constData());
+}
+
+}  // namespace
+
+int RunHeadless(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  QCoreApplication::setApplicationName("ketch");
+  QCoreApplication::setApplicationVersion(QString::fromStdString(App::VersionText()));
+
+  QCommandLineParser parser;
+  parser.setApplicationDescription(
+      "Checks the game's INI data files against the rule base and stores the good data.\n"
+      "Without arguments the window opens; with arguments ketch runs without one.");
+  parser.addHelpOption();
+  parser.addVersionOption();
+  QCommandLineOption game("game", "Sets the game folder.", "DIR");
+  QCommandLineOption log("log", "Sets the folder of ketch.log.", "DIR");
+  QCommandLineOption overwrite("overwrite", "Sets the Overwrite box: 0 clear, 1 ticked, 2 greyed.",
+                               "0|1|2");
+  parser.addOption(game);
+  parser.addOption(log);
+  parser.addOption(overwrite);
+  parser.addPositionalArgument("COMMAND", "Commands, run in the order given.", "[COMMAND ...]");
+  parser.process(app);
+
+  QString overwriteValue = parser.value(overwrite);
+  if (parser.isSet(overwrite) && overwriteValue != "0" && overwriteValue != "1" &&
+      overwriteValue != "2") {
+    UsageError("--overwrite takes 0, 1 or 2, not '" + overwriteValue + "'");
+    return exitUsage;
+  }
+  for (const QString& command : parser.positionalArguments()) {
+    UsageError("unknown command '" + command + "'");
+    return exitUsage;
+  }
+
+  LogView view;
+  view.Append = [](const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); };
+  view.ShowFatal = [](const std::string& message) {
+    std::fwrite(message.data(), 1, message.size(), stderr);
+  };
+  SetLogView(view);
+
+  auto settings = std::make_unique<cSettings>();
+  SetSettings(settings.get());
+  settings->SettingsDBName(App::Path() + "\\KETCH.MDB");
+  if (parser.isSet(game)) settings->VDPath(ToBytes(parser.value(game)));
+  if (parser.isSet(log)) settings->LogPath(ToBytes(parser.value(log)));
+  if (parser.isSet(overwrite)) settings->OverwriteLog(ToBytes(overwriteValue));
+
+  // Normal end: the settings are saved as when the window closes.
+  settings.reset();
+  SetSettings(nullptr);
+  std::fflush(stdout);
+  return exitNormal;
+}
+
+}  // namespace ketch

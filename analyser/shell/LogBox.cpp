@@ -1,0 +1,73 @@
+#include "shell/LogBox.h"
+
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QTimer>
+
+#include "platform/Text.h"
+
+namespace ketch {
+namespace {
+
+// The widget shows lines; the log's CR LF pairs become line breaks and a lone
+// CR or LF breaks the line too, as it would in the box.
+QString ForDisplay(const std::string& text) {
+  std::string shown;
+  shown.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '\r') {
+      shown += '\n';
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
+      shown += c;
+    }
+  }
+  return QString::fromStdString(Cp1252ToUtf8(shown));
+}
+
+// Repaints at most this often: a person cannot see more, and a run that logs
+// a hundred thousand lines must not spend its time painting.
+constexpr qint64 kPaintIntervalMs = 30;
+
+}  // namespace
+
+LogBox::LogBox(QWidget* parent) : QPlainTextEdit(parent) {
+  setReadOnly(true);
+  setLineWrapMode(QPlainTextEdit::NoWrap);
+  setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  setUndoRedoEnabled(false);
+  sincePaint_.start();
+}
+
+void LogBox::AppendText(const std::string& text) {
+  text_ += text;
+  QTextCursor cursor(document());
+  cursor.movePosition(QTextCursor::End);
+  cursor.insertText(ForDisplay(text));
+}
+
+void LogBox::KeepFrom(size_t from) {
+  text_.erase(0, std::min(from, text_.size()));
+  setPlainText(ForDisplay(text_));
+}
+
+void LogBox::ShowEnd(bool now) {
+  if (!now && sincePaint_.elapsed() < kPaintIntervalMs) {
+    // The last lines of a burst still reach the screen once events run.
+    if (!endPending_) {
+      endPending_ = true;
+      QTimer::singleShot(kPaintIntervalMs, this, [this] {
+        endPending_ = false;
+        ShowEnd(true);
+      });
+    }
+    return;
+  }
+  moveCursor(QTextCursor::End);
+  verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+  viewport()->repaint();
+  sincePaint_.start();
+}
+
+}  // namespace ketch

@@ -1,0 +1,157 @@
+#include "shell/frmMain.h"
+
+#include <QResizeEvent>
+
+#include "platform/Text.h"
+#include "shell/Twips.h"
+#include "shell/cSettings.h"
+#include "shell/frmPath.h"
+#include "shell/mError.h"
+
+namespace ketch {
+namespace {
+
+std::string ToBytes(const QString& text) { return Utf8ToCp1252(text.toStdString()); }
+
+// The layout, in twips: left, top, width, height.
+constexpr TwipsRect kVDPathLabel{120, 240, 615, 255};
+constexpr TwipsRect kVDPathBox{840, 120, 4335, 375};
+constexpr TwipsRect kBrowseVD{5280, 120, 855, 375};
+constexpr TwipsRect kInitDB{6240, 120, 855, 375};
+constexpr TwipsRect kAll{7200, 120, 735, 375};
+constexpr TwipsRect kDumpRules{8640, 120, 735, 375};
+constexpr TwipsRect kLogPathLabel{120, 720, 735, 255};
+constexpr TwipsRect kLogPathBox{840, 600, 4335, 375};
+constexpr TwipsRect kBrowseLog{5280, 600, 855, 375};
+constexpr TwipsRect kOverwriteLabel{6240, 600, 735, 255};
+constexpr TwipsRect kOverwriteBox{7080, 600, 255, 255};
+constexpr TwipsRect kLog{120, 1080, 9255, 4695};
+
+}  // namespace
+
+void OverwriteBox::nextCheckState() {
+  setCheckState(checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+}
+
+frmMain::frmMain(QWidget* parent) : QWidget(parent) {
+  setWindowTitle("VD INI Analyser");
+  CreateControls();
+  PlaceControls();
+  ConnectHandlers();
+}
+
+int frmMain::Dpi() const { return logicalDpiY(); }
+
+void frmMain::CreateControls() {
+  lblVDPath = new QLabel("VD Path", this);
+  tbVDPath = new QLineEdit(this);
+  cmdBrowseVD = new QPushButton("Browse", this);
+  cmdInitDB = new QPushButton("Init DB", this);
+  cmdAll = new QPushButton("All", this);
+  cmdDumpRules = new QPushButton("Dump", this);
+  lblLogPath = new QLabel("Log Path", this);
+  tbLogPath = new QLineEdit(this);
+  cmdBrowseLog = new QPushButton("Browse", this);
+  lboOverwrite = new QLabel("Overwrite", this);
+  chkOverwrite = new OverwriteBox("Overwrite", this);
+  chkOverwrite->setTristate(true);
+  tbLog = new LogBox(this);
+
+  lblVDPath->setObjectName("lblVDPath");
+  tbVDPath->setObjectName("tbVDPath");
+  cmdBrowseVD->setObjectName("cmdBrowseVD");
+  cmdInitDB->setObjectName("cmdInitDB");
+  cmdAll->setObjectName("cmdAll");
+  cmdDumpRules->setObjectName("cmdDumpRules");
+  lblLogPath->setObjectName("lblLogPath");
+  tbLogPath->setObjectName("tbLogPath");
+  cmdBrowseLog->setObjectName("cmdBrowseLog");
+  lboOverwrite->setObjectName("lboOverwrite");
+  chkOverwrite->setObjectName("chkOverwrite");
+  tbLog->setObjectName("tbLog");
+}
+
+void frmMain::PlaceControls() {
+  const int dpi = Dpi();
+  setFixedSize(QSize());  // resizable
+  resize(TwipsToPx(kClientWidth, dpi), TwipsToPx(kClientHeight, dpi));
+  lblVDPath->setGeometry(ToPx(kVDPathLabel, dpi));
+  tbVDPath->setGeometry(ToPx(kVDPathBox, dpi));
+  cmdBrowseVD->setGeometry(ToPx(kBrowseVD, dpi));
+  cmdInitDB->setGeometry(ToPx(kInitDB, dpi));
+  cmdAll->setGeometry(ToPx(kAll, dpi));
+  cmdDumpRules->setGeometry(ToPx(kDumpRules, dpi));
+  lblLogPath->setGeometry(ToPx(kLogPathLabel, dpi));
+  tbLogPath->setGeometry(ToPx(kLogPathBox, dpi));
+  cmdBrowseLog->setGeometry(ToPx(kBrowseLog, dpi));
+  lboOverwrite->setGeometry(ToPx(kOverwriteLabel, dpi));
+  chkOverwrite->setGeometry(ToPx(kOverwriteBox, dpi));
+  tbLog->setGeometry(ToPx(kLog, dpi));
+
+  // Tab order of the layout; labels take no focus.
+  QWidget* order[] = {tbVDPath, tbLogPath, cmdBrowseVD, cmdBrowseLog, chkOverwrite,
+                      cmdInitDB, tbLog, cmdDumpRules, cmdAll};
+  for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+}
+
+void frmMain::ConnectHandlers() {
+  connect(tbVDPath, &QLineEdit::textChanged, this, [](const QString& text) {
+    if (Settings()) Settings()->VDPath(ToBytes(text));
+  });
+  connect(tbLogPath, &QLineEdit::textChanged, this, [](const QString& text) {
+    if (Settings()) Settings()->LogPath(ToBytes(text));
+  });
+  connect(chkOverwrite, &QCheckBox::stateChanged, this, [](int state) {
+    int value = state == Qt::Checked ? 1 : state == Qt::PartiallyChecked ? 2 : 0;
+    if (Settings()) Settings()->OverwriteLog(std::to_string(value));
+  });
+  connect(cmdBrowseVD, &QPushButton::clicked, this, [this] { Browse(tbVDPath); });
+  connect(cmdBrowseLog, &QPushButton::clicked, this, [this] { Browse(tbLogPath); });
+  connect(cmdInitDB, &QPushButton::clicked, this, [this] { if (OnInitDB) OnInitDB(); });
+  connect(cmdAll, &QPushButton::clicked, this, [this] { if (OnAll) OnAll(); });
+  connect(cmdDumpRules, &QPushButton::clicked, this, [this] { if (OnDumpRules) OnDumpRules(); });
+  ShowPicker = [](frmMain& main) {
+    frmPath picker(main.aPath, &main);
+    picker.exec();
+  };
+}
+
+void frmMain::Browse(QLineEdit* box) {
+  aPath = box->text();
+  ShowPicker(*this);
+  box->setText(aPath);
+}
+
+void frmMain::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  const int dpi = Dpi();
+  int bottom = kLogPathBox.Top + kLogPathBox.Height;
+  TwipsRect place = LogBoxPlace(PxToTwips(width(), dpi), PxToTwips(height(), dpi), bottom);
+  tbLog->setGeometry(ToPx(place, dpi));
+}
+
+void frmMain::InstallLogView() {
+  LogView view;
+  view.Append = [this](const std::string& text) { tbLog->AppendText(text); };
+  view.Length = [this] { return tbLog->TextLength(); };
+  view.KeepFrom = [this](size_t from) { tbLog->KeepFrom(from); };
+  view.Repaint = [this] { tbLog->ShowEnd(); };
+  view.ShowFatal = [this](const std::string& message) {
+    ShowFatalBox(this, message);
+  };
+  SetLogView(std::move(view));
+}
+
+}  // namespace ketch
+
+#include <QMessageBox>
+
+namespace ketch {
+
+void ShowFatalBox(QWidget* parent, const std::string& message) {
+  QMessageBox box(QMessageBox::Critical, "Ketch", QString::fromStdString(Cp1252ToUtf8(message)),
+                  QMessageBox::Ok, parent);
+  box.exec();
+}
+
+}  // namespace ketch

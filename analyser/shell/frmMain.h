@@ -1,0 +1,81 @@
+// The main window: the game folder row, the log folder row and the log box.
+// Its handlers are thin: the edit handlers write the settings object, the
+// Browse buttons run the folder picker, and the command buttons call the
+// shell's commands.
+#pragma once
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QWidget>
+#include <functional>
+#include <string>
+
+#include "shell/LogBox.h"
+
+namespace ketch {
+
+// A check box whose clicks go between clear and ticked; only the program sets
+// the greyed state.
+class OverwriteBox : public QCheckBox {
+  Q_OBJECT
+ public:
+  using QCheckBox::QCheckBox;
+
+ protected:
+  void nextCheckState() override;
+};
+
+class frmMain : public QWidget {
+  Q_OBJECT
+ public:
+  explicit frmMain(QWidget* parent = nullptr);
+
+  // The folder being chosen, passed between Browse and the folder picker.
+  QString aPath;
+
+  // The commands of the three buttons; set by the program.
+  std::function<void()> OnInitDB, OnAll, OnDumpRules;
+
+  // Runs the folder picker for the box (the Browse buttons). Tests replace
+  // the picker.
+  std::function<void(frmMain&)> ShowPicker;
+
+  // The log box as the log sees it.
+  void InstallLogView();
+
+  QLabel* lblVDPath;
+  QLineEdit* tbVDPath;
+  QPushButton* cmdBrowseVD;
+  QPushButton* cmdInitDB;
+  QPushButton* cmdAll;
+  QPushButton* cmdDumpRules;
+  QLabel* lblLogPath;
+  QLineEdit* tbLogPath;
+  QPushButton* cmdBrowseLog;
+  QLabel* lboOverwrite;
+  OverwriteBox* chkOverwrite;
+  LogBox* tbLog;
+
+  // The client area of the layout, in twips.
+  static constexpr int kClientWidth = 9510;
+  static constexpr int kClientHeight = 5880;
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void CreateControls();
+  void PlaceControls();
+  void ConnectHandlers();
+  void Browse(QLineEdit* box);
+  int Dpi() const;
+};
+
+}  // namespace ketch
+
+namespace ketch {
+// The fatal error box: the message, one OK button, the program's title.
+void ShowFatalBox(QWidget* parent, const std::string& message);
+}  // namespace ketch

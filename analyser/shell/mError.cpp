@@ -1,0 +1,183 @@
+// The error table, the log, error reports, warning records and the end of the
+// program.
+#include "shell/mError.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "ini/Records.h"
+#include "platform/App.h"
+#include "platform/Paths.h"
+#include "shell/cSettings.h"
+
+namespace ketch {
+namespace {
+
+constexpr const char* kCrLf = "\r\n";
+// The box keeps its text short: past this many characters the next message
+// first drops everything before character kTrimFrom (1-based).
+constexpr size_t kBoxLimit = 32000;
+constexpr size_t kTrimFrom = 6000;
+
+LogView& View() {
+  static LogView view;
+  return view;
+}
+
+std::function<void(int)>& EndHook() {
+  static std::function<void(int)> hook;
+  return hook;
+}
+
+std::function<void()>& BeforeEndHook() {
+  static std::function<void()> hook;
+  return hook;
+}
+
+void BoxAppend(const std::string& text) {
+  if (View().Append) View().Append(text);
+}
+
+// Writes all of text to the descriptor; returns errno of the failure or 0.
+int WriteAll(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+std::string WarningRecord(const std::string& file, int32_t line, const std::string& section,
+                          int32_t sectionLine, int16_t code, const std::string& key,
+                          const std::string& value) {
+  std::string text;
+  text.reserve(64 + file.size() + section.size() + key.size() + value.size());
+  text += "WARN: File " + file + " line " + std::to_string(line) + kCrLf;
+  text += "      Section [" + section + "] line " + std::to_string(sectionLine) + kCrLf;
+  text += "      " + ErrorText(code) + " !" + key + "!" + value + "!" + kCrLf;
+  return text;
+}
+
+}  // namespace
+
+std::string ErrorText(int16_t code) {
+  const char* text = nullptr;
+  switch (code) {
+    case 10101: text = "Value Type Mismatch"; break;
+    case 10102: text = "Value object is not initialized"; break;
+    case 10103: text = "Value object is already initialized"; break;
+    case 10104: text = "Value Overflow"; break;
+    case 10201: text = "Entry object is already initialized"; break;
+    case 10202: text = "Entry object is not initialized"; break;
+    case 10203: text = "Entry Name Mismatch"; break;
+    case 10204: text = "Value Position Mismatch"; break;
+    case 10205: text = "Too Many Values"; break;
+    case 10206: text = "Multi Value in Fixed Position"; break;
+    case 10207: text = "Fixed Value in Multi Position"; break;
+    case 10208: text = "Value Types Not Set"; break;
+    case 10209: text = "Entry is Not Multiline"; break;
+    case 10210: text = "Multi Value Must Be Last"; break;
+    case 10211: text = "Entry does not accept Multi Value"; break;
+    case 10212: text = "Too Few Values"; break;
+    case 10301: text = "Section has no closing bracket"; break;
+    case 10302: text = "Unknown Entry"; break;
+    case 10303: text = "Section Unknown Error"; break;
+    case 10304: text = "Entry With no Value"; break;
+    case 10305: text = "Unknown Section"; break;
+    case 10306: text = "Could not open referred file"; break;
+    default: return "Unknown Error";
+  }
+  return std::to_string(code) + " - " + text;
+}
+
+Error OwnError(int16_t code, const std::string& classSuffix) {
+  return Error(code, App::EXEName() + classSuffix, ErrorText(code));
+}
+
+void LogLine(const std::string& message) {
+  std::string path = (Settings() ? Settings()->LogPath() : std::string()) + "\\ketch.log";
+  std::string file = ResolvePath(path);
+  int fd = open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  int failure = fd < 0 ? errno : WriteAll(fd, message + kCrLf);
+  if (fd >= 0 && close(fd) != 0 && failure == 0) failure = errno;
+
+  if (failure != 0) {
+    // The file copy is lost; the box says why and the caller goes on.
+    size_t slash = file.rfind('/');
+    bool folderMissing = failure == ENOENT && slash != std::string::npos;
+    Error e = PlatformErrorOf(FileErrorNumber(failure, folderMissing));
+    BoxAppend("*******  Unable to log message in file " + path + kCrLf +
+              "         Error numb:" + std::to_string(e.Number) + kCrLf +
+              "         Error desc:" + e.Description + kCrLf +
+              "         Error src :" + e.Source + kCrLf);
+    return;
+  }
+  const LogView& view = View();
+  if (view.Length && view.KeepFrom && view.Length() > kBoxLimit) view.KeepFrom(kTrimFrom - 1);
+  BoxAppend(message + kCrLf);
+  if (view.Repaint) view.Repaint();
+}
+
+void LogError(const Error& error, const std::string& context) {
+  LogLine("Error : " + error.Description + kCrLf + "Number: " + std::to_string(error.Number) +
+          kCrLf + "Source: " + error.Source + kCrLf + context);
+}
+
+void LogWarning(const SectionRecord& section, int16_t code, int16_t index) {
+  // The record holds positions 1..2048 only.
+  int16_t i = index < 1 ? 1 : (index > kSectionCapacity ? kSectionCapacity : index);
+  LogLine(WarningRecord(section.File, section.LineNo + index, section.SectionName, index, code,
+                        section.EntryNames[i], section.EntryValues[i]));
+}
+
+void LogLocationWarning(const LocationRecord& location, int16_t code) {
+  LogLine(WarningRecord(location.File, location.Line, location.Section, location.Index, code,
+                        location.Key, location.Value));
+}
+
+void FatalError(const Error& error, const std::string& context) {
+  std::string message = context + kCrLf + kCrLf + "Error: " + error.Description + kCrLf +
+                        "Number: " + std::to_string(error.Number) + kCrLf +
+                        "Source: " + error.Source + kCrLf;
+  if (View().ShowFatal)
+    View().ShowFatal(message);
+  else
+    std::fwrite(message.data(), 1, message.size(), stderr);
+  EndProgram(2);
+}
+
+std::string ApiErrorText(int32_t code) {
+  const char* text = strerrordesc_np(code);
+  return text ? text : "";
+}
+
+void SetLogView(LogView view) { View() = std::move(view); }
+const LogView& CurrentLogView() { return View(); }
+
+void SetEndHook(std::function<void(int)> hook) { EndHook() = std::move(hook); }
+void SetBeforeEndHook(std::function<void()> hook) { BeforeEndHook() = std::move(hook); }
+
+void EndProgram(int status) {
+  if (BeforeEndHook()) {
+    try {
+      BeforeEndHook()();
+    } catch (...) {
+      // Ending must not fail; what could be committed was.
+    }
+  }
+  if (EndHook()) EndHook()(status);
+  std::fflush(stdout);
+  std::fflush(stderr);
+  _exit(status);
+}
+
+}  // namespace ketch

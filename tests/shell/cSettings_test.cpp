@@ -1,0 +1,136 @@
+#include "shell/cSettings.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <filesystem>
+
+#include "LogFixture.h"
+#include "TestUtil.h"
+
+namespace ketch {
+namespace {
+
+using test::ProgramEnded;
+
+// A real copy of the supplied KETCH.MDB, changed through plain SQL.
+class SettingsTest : public test::LogFixture {
+ protected:
+  void SetUp() override {
+    LogFixture::SetUp();
+    db_ = dir_ / "KETCH.MDB";
+    std::filesystem::copy_file(std::string(KETCH_PROGRAM_DIR) + "/KETCH.MDB", db_);
+  }
+  void Sql(const std::string& sql) {
+    sqlite3* h = nullptr;
+    ASSERT_EQ(sqlite3_open(db_.c_str(), &h), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(h, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(h);
+    sqlite3_close(h);
+  }
+  std::string Row() {
+    sqlite3* h = nullptr;
+    sqlite3_open(db_.c_str(), &h);
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(h, "SELECT VDPath, LogPath, OverwriteLog FROM _bc_Settings", -1, &st, nullptr);
+    std::string row;
+    if (sqlite3_step(st) == SQLITE_ROW)
+      for (int i = 0; i < 3; ++i)
+        row += std::string(i ? "|" : "") + reinterpret_cast<const char*>(sqlite3_column_text(st, i));
+    sqlite3_finalize(st);
+    sqlite3_close(h);
+    return row;
+  }
+  // Loads the settings into a new object; returns the status the program
+  // ended with, or -1 when it did not end.
+  int Load(std::unique_ptr<cSettings>& s, const std::string& path) {
+    s = std::make_unique<cSettings>();
+    try {
+      s->SettingsDBName(path);
+    } catch (const ProgramEnded& e) {
+      s.release();  // an ended program saves nothing; leak as it would
+      return e.status;
+    }
+    return -1;
+  }
+  std::string db_;
+};
+
+TEST_F(SettingsTest, RoundTripThroughTheDatabase) {
+  Sql("UPDATE _bc_Settings SET VDPath = '', LogPath = '', OverwriteLog = 0");
+  std::unique_ptr<cSettings> s;
+  ASSERT_EQ(Load(s, db_), -1);
+  EXPECT_EQ(s->VDPath(), "");
+  EXPECT_EQ(s->OverwriteLog(), "0");
+  ASSERT_NE(s->SettingsDB(), nullptr);
+  s->VDPath("C:\\Games\\Vandrel \xE9");
+  s->LogPath("/var/log/ketch");
+  s->OverwriteLog("2");
+  s.reset();  // normal end saves
+  EXPECT_EQ(Row(), "C:\\Games\\Vandrel \xC3\xA9|/var/log/ketch|2");
+  ASSERT_EQ(Load(s, db_), -1);
+  EXPECT_EQ(s->VDPath(), "C:\\Games\\Vandrel \xE9");
+  EXPECT_EQ(s->LogPath(), "/var/log/ketch");
+  EXPECT_EQ(s->OverwriteLog(), "2");
+}
+
+TEST_F(SettingsTest, SettingTheNameAgainSavesIntoTheOldDatabaseFirst) {
+  std::unique_ptr<cSettings> s;
+  ASSERT_EQ(Load(s, db_), -1);
+  s->VDPath("/g");
+  s->SettingsDBName("");
+  EXPECT_EQ(s->SettingsDB(), nullptr);
+  EXPECT_EQ(Row().substr(0, 3), "/g|");
+}
+
+TEST_F(SettingsTest, OverwriteLogTakesOnlyWhatFitsEightBits) {
+  cSettings s;
+  s.OverwriteLog("1");
+  EXPECT_EQ(s.OverwriteLog(), "1");
+  try {
+    s.OverwriteLog("300");
+    FAIL();
+  } catch (const Error& e) {
+    EXPECT_EQ(e.Number, 6);
+  }
+  EXPECT_EQ(s.OverwriteLog(), "1");
+}
+
+TEST_F(SettingsTest, MissingDatabaseIsFatalWithTheOpenText) {
+  std::unique_ptr<cSettings> s;
+  EXPECT_EQ(Load(s, dir_ / "nothing.mdb"), 2);
+  EXPECT_EQ(fatal_.rfind("OpenSettingsDB: Unable to open settings database\r\n\r\nError: ", 0), 0u) << fatal_;
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "nothing.mdb"));
+}
+
+TEST_F(SettingsTest, NotADatabaseIsFatalWithTheOpenText) {
+  test::WriteFile(db_, "this is no database, just text long enough to be read as a header.....");
+  std::unique_ptr<cSettings> s;
+  EXPECT_EQ(Load(s, db_), 2);
+  EXPECT_EQ(fatal_.rfind("OpenSettingsDB: Unable to open settings database", 0), 0u) << fatal_;
+}
+
+TEST_F(SettingsTest, UnreadableRecordsAreFatalAndNothingIsSaved) {
+  const char* broken[] = {
+      "DELETE FROM _bc_Settings",
+      "UPDATE _bc_Settings SET LogPath = NULL",
+      "UPDATE _bc_Settings SET OverwriteLog = NULL",
+      "UPDATE _bc_Settings SET OverwriteLog = 300",
+      "UPDATE _bc_Settings SET OverwriteLog = -1",
+      "DROP TABLE _bc_Settings",
+  };
+  for (const char* sql : broken) {
+    SCOPED_TRACE(sql);
+    std::filesystem::remove(db_);
+    std::filesystem::copy_file(std::string(KETCH_PROGRAM_DIR) + "/KETCH.MDB", db_);
+    Sql(sql);
+    std::string before = test::ReadFile(db_);
+    std::unique_ptr<cSettings> s;
+    fatal_.clear();
+    EXPECT_EQ(Load(s, db_), 2);
+    EXPECT_EQ(fatal_.rfind("Unable to read settings\r\n\r\nError: ", 0), 0u) << fatal_;
+    EXPECT_EQ(test::ReadFile(db_), before);
+  }
+}
+
+}  // namespace
+}  // namespace ketch

@@ -1,0 +1,194 @@
+#include "shell/mError.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "LogFixture.h"
+#include "ini/Records.h"
+#include "platform/App.h"
+
+namespace ketch {
+namespace {
+
+using test::LogFixture;
+using test::ProgramEnded;
+
+TEST(ErrorText, CodesOfTheTableCarryTheirNumber) {
+  struct Case {
+    int16_t code;
+    const char* text;
+  } cases[] = {
+      {10101, "10101 - Value Type Mismatch"},
+      {10104, "10104 - Value Overflow"},
+      {10203, "10203 - Entry Name Mismatch"},
+      {10212, "10212 - Too Few Values"},
+      {10301, "10301 - Section has no closing bracket"},
+      {10306, "10306 - Could not open referred file"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ErrorText(c.code), c.text) << c.code;
+}
+
+TEST(ErrorText, GapsAndOutsideGiveUnknownErrorAlone) {
+  for (int16_t code : {10105, 10200, 10213, 10300, 10307, 10100, 0, -1, 13, 32767})
+    EXPECT_EQ(ErrorText(code), "Unknown Error") << code;
+}
+
+TEST(ErrorText, OwnErrorCarriesProgramNameAndClass) {
+  Error e = OwnError(10205, ".Entry");
+  EXPECT_EQ(e.Number, 10205);
+  EXPECT_EQ(e.Source, App::EXEName() + ".Entry");
+  EXPECT_EQ(e.Description, "10205 - Too Many Values");
+}
+
+class LogLineTest : public LogFixture {};
+
+TEST_F(LogLineTest, AppendsMessageWithCrLfToFileAndBox) {
+  LogLine("first");
+  LogLine(" ");
+  LogLine("");
+  EXPECT_EQ(LogFile(), "first\r\n \r\n\r\n");
+  EXPECT_EQ(box_, "first\r\n \r\n\r\n");
+  EXPECT_EQ(repaints_, 3);
+}
+
+TEST_F(LogLineTest, AnyBytesReachTheFileUnchanged) {
+  std::string bytes;
+  for (int c = 1; c < 256; ++c) bytes += static_cast<char>(c);
+  bytes += std::string("a\0b", 3);
+  LogLine(bytes);
+  EXPECT_EQ(LogFile(), bytes + "\r\n");
+}
+
+TEST_F(LogLineTest, NeverTruncatesAnExistingLog) {
+  test::WriteFile(dir_ / "ketch.log", "old\r\n");
+  LogLine("new");
+  EXPECT_EQ(LogFile(), "old\r\nnew\r\n");
+}
+
+TEST_F(LogLineTest, MissingFolderPutsFourLinesInTheBoxOnly) {
+  settings_->LogPath(dir_ / "missing");
+  LogLine("lost");
+  EXPECT_EQ(box_,
+            "*******  Unable to log message in file " + dir_.Path() + "/missing\\ketch.log\r\n"
+            "         Error numb:76\r\n"
+            "         Error desc:Path not found\r\n"
+            "         Error src :" + App::EXEName() + "\r\n");
+  EXPECT_EQ(repaints_, 0);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "missing"));
+}
+
+TEST_F(LogLineTest, UnwritableFolderIsReportedAndTheCallerGoesOn) {
+  if (geteuid() == 0) GTEST_SKIP() << "root writes through permissions";
+  chmod(dir_.Path().c_str(), 0500);
+  LogLine("x");
+  chmod(dir_.Path().c_str(), 0700);
+  EXPECT_NE(box_.find("Error numb:75\r\n"), std::string::npos) << box_;
+}
+
+TEST_F(LogLineTest, BackslashesInTheLogFolderOpenTheRightFile) {
+  std::filesystem::create_directories(dir_ / "Logs");
+  settings_->LogPath(dir_.Path() + "\\logs");  // other case, Windows separator
+  LogLine("here");
+  EXPECT_EQ(test::ReadFile(dir_ / "Logs/ketch.log"), "here\r\n");
+}
+
+TEST_F(LogLineTest, BoxOfExactly32000CharactersIsNotCut) {
+  box_ = std::string(32000, 'x');
+  LogLine("m");
+  EXPECT_EQ(box_.size(), 32000u + 3);
+}
+
+TEST_F(LogLineTest, BoxOf32001CharactersKeepsFromThe6000thCharacter) {
+  box_ = std::string(5999, 'a') + "B" + std::string(32001 - 6000, 'c');
+  LogLine("m");
+  EXPECT_EQ(box_.substr(0, 1), "B");
+  EXPECT_EQ(box_.size(), 32001u - 5999 + 3);
+  EXPECT_EQ(box_.substr(box_.size() - 3), "m\r\n");
+}
+
+class LogRecordTest : public LogFixture {};
+
+TEST_F(LogRecordTest, ErrorReportHasFourLinesAndNoTrailingBreak) {
+  LogError(Error(-2147220480, "ketch.cFile", "KRUN finished with error"), "ReadINIFile");
+  EXPECT_EQ(LogFile(),
+            "Error : KRUN finished with error\r\n"
+            "Number: -2147220480\r\n"
+            "Source: ketch.cFile\r\n"
+            "ReadINIFile\r\n");
+}
+
+TEST_F(LogRecordTest, WarningPointsAtHeaderLinePlusIndex) {
+  SectionRecord r;
+  r.File = "C:\\g\\DATA\\ships.ini";
+  r.SectionName = "Ship";
+  r.LineNo = 10;
+  r.EntryNames[3] = "mass";
+  r.EntryValues[3] = "";
+  LogWarning(r, 10212, 3);
+  EXPECT_EQ(LogFile(),
+            "WARN: File C:\\g\\DATA\\ships.ini line 13\r\n"
+            "      Section [Ship] line 3\r\n"
+            "      10212 - Too Few Values !mass!!\r\n"
+            "\r\n");
+}
+
+TEST_F(LogRecordTest, WarningForFirstLineOfSectionOnFirstLine) {
+  SectionRecord r;
+  r.File = "f";
+  r.SectionName = "S";
+  r.LineNo = 1;
+  r.EntryNames[1] = "k";
+  r.EntryValues[1] = "v";
+  LogWarning(r, 10302, 1);
+  EXPECT_EQ(LogFile(), "WARN: File f line 2\r\n      Section [S] line 1\r\n      10302 - Unknown Entry !k!v!\r\n\r\n");
+}
+
+TEST_F(LogRecordTest, WarningLineNumberIsA32BitSum) {
+  SectionRecord r;
+  r.LineNo = 100000;
+  LogWarning(r, 1, 2048);
+  EXPECT_NE(LogFile().find(" line 102048\r\n"), std::string::npos);
+  EXPECT_NE(LogFile().find("Unknown Error !!!"), std::string::npos);
+}
+
+TEST_F(LogRecordTest, LocationWarningOfAFileNamedNowhere) {
+  LocationRecord l{"N/A", 0, "N/A", "N/A", "missions\\x.ini", 0};
+  LogLocationWarning(l, 10306);
+  EXPECT_EQ(LogFile(),
+            "WARN: File N/A line 0\r\n"
+            "      Section [N/A] line 0\r\n"
+            "      10306 - Could not open referred file !N/A!missions\\x.ini!\r\n"
+            "\r\n");
+}
+
+TEST_F(LogRecordTest, FatalErrorShowsTheBoxAndEndsWithStatus2) {
+  try {
+    FatalError(Error(53, "ketch", "File not found"), "OpenSettingsDB: Unable to open settings database");
+    FAIL() << "FatalError returned";
+  } catch (const ProgramEnded& e) {
+    EXPECT_EQ(e.status, 2);
+  }
+  EXPECT_EQ(fatal_,
+            "OpenSettingsDB: Unable to open settings database\r\n\r\n"
+            "Error: File not found\r\nNumber: 53\r\nSource: ketch\r\n");
+  EXPECT_EQ(LogFile(), "");
+}
+
+TEST_F(LogRecordTest, EndProgramCommitsFirst) {
+  bool committed = false;
+  SetBeforeEndHook([&] { committed = true; });
+  EXPECT_THROW(EndProgram(), ProgramEnded);
+  SetBeforeEndHook(nullptr);
+  EXPECT_TRUE(committed);
+}
+
+TEST(ApiErrorText, SystemTextOrEmpty) {
+  EXPECT_EQ(ApiErrorText(ENOENT), "No such file or directory");
+  EXPECT_EQ(ApiErrorText(ENOEXEC), "Exec format error");
+  EXPECT_EQ(ApiErrorText(999999), "");
+}
+
+}  // namespace
+}  // namespace ketch
