@@ -1,0 +1,93 @@
+// Code page 1252 <-> UTF-8 by table. Only bytes 0x80..0x9F differ from
+// Latin-1, so one 32-entry table covers the whole code page.
+#include "platform/Text.h"
+
+#include <cstdint>
+
+namespace ketch {
+namespace {
+
+// Unicode of bytes 0x80..0x9F. The undefined bytes keep their own number
+// (C1 controls) instead of a replacement character, so they round-trip.
+constexpr char16_t kHigh[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+char ToCp1252(char32_t c) {
+  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
+  for (int i = 0; i < 32; ++i)
+    if (kHigh[i] == c) return static_cast<char>(0x80 + i);
+  return '?';
+}
+
+}  // namespace
+
+bool IsAscii(std::string_view text) {
+  for (unsigned char c : text)
+    if (c >= 0x80) return false;
+  return true;
+}
+
+std::string Cp1252ToUtf8(std::string_view text) {
+  if (IsAscii(text)) return std::string(text);
+  std::string out;
+  out.reserve(text.size() + text.size() / 2);
+  for (unsigned char b : text) {
+    char32_t c = b >= 0x80 && b < 0xA0 ? kHigh[b - 0x80] : b;
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::string Utf8ToCp1252(std::string_view text) {
+  if (IsAscii(text)) return std::string(text);
+  std::string out;
+  out.reserve(text.size());
+  size_t i = 0;
+  const size_t n = text.size();
+  while (i < n) {
+    unsigned char b = static_cast<unsigned char>(text[i]);
+    if (b < 0x80) {
+      out += static_cast<char>(b);
+      ++i;
+      continue;
+    }
+    int len = b >= 0xF0 && b < 0xF5 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 && b < 0xE0 ? 2 : 0;
+    if (b >= 0xF5) len = 0;
+    char32_t c = len == 2 ? b & 0x1F : len == 3 ? b & 0x0F : b & 0x07;
+    bool ok = len != 0 && i + len <= n;
+    for (int k = 1; ok && k < len; ++k) {
+      unsigned char t = static_cast<unsigned char>(text[i + k]);
+      if ((t & 0xC0) != 0x80) ok = false;
+      c = (c << 6) | (t & 0x3F);
+    }
+    // Overlong forms and surrogates are malformed, not characters.
+    if (ok && ((len == 3 && c < 0x800) || (len == 4 && (c < 0x10000 || c > 0x10FFFF)) ||
+               (c >= 0xD800 && c <= 0xDFFF)))
+      ok = false;
+    if (!ok) {
+      // Skip the lead byte and any continuation bytes that follow it.
+      out += '?';
+      ++i;
+      while (i < n && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) ++i;
+      continue;
+    }
+    out += ToCp1252(c);
+    i += len;
+  }
+  return out;
+}
+
+}  // namespace ketch
