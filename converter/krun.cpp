@@ -69,13 +69,14 @@ bool ReadWholeFile(const std::string& path, std::vector<unsigned char>& bytes, s
 class FileSink final : public krun::TextSink {
  public:
   // Creates or truncates name, refusing when it is the input itself under
-  // another name (a link), which truncating would destroy.
+  // another name (a link), which truncating would destroy. Truncation waits
+  // until that is known, hence no O_TRUNC.
   bool Open(const std::string& name, const struct stat& input) {
     fd_ = open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd_ < 0) return false;
     struct stat info;
     if (fstat(fd_, &info) != 0 || (info.st_dev == input.st_dev && info.st_ino == input.st_ino) ||
-        ftruncate(fd_, 0) != 0) {
+        (S_ISREG(info.st_mode) && ftruncate(fd_, 0) != 0)) {
       close(fd_);
       fd_ = -1;
       return false;
