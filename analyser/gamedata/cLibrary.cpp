@@ -1,0 +1,81 @@
+#include "gamedata/cLibrary.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/App.h"
+#include "platform/Error.h"
+#include "platform/Paths.h"
+#include "shell/mError.h"
+
+namespace ketch {
+namespace {
+
+// A PE image starts with "MZ"; the 32-bit value at 0x3C is the offset of the
+// "PE\0\0" signature, which must lie inside the file.
+bool IsPeImage(const unsigned char* p, size_t size) {
+  if (size < 0x40 || p[0] != 'M' || p[1] != 'Z') return false;
+  uint32_t pe = uint32_t(p[0x3C]) | uint32_t(p[0x3D]) << 8 | uint32_t(p[0x3E]) << 16 |
+                uint32_t(p[0x3F]) << 24;
+  return pe <= size - 4 && std::memcmp(p + pe, "PE\0\0", 4) == 0;
+}
+
+// Maps the file read-only; returns the mapping or null with errno set.
+void* MapImage(const std::string& path, size_t& size) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  void* image = nullptr;
+  int error = 0;
+  if (fstat(fd, &st) != 0) {
+    error = errno;
+  } else if (S_ISDIR(st.st_mode)) {
+    error = EISDIR;
+  } else if (!S_ISREG(st.st_mode) || st.st_size < 0x40) {
+    error = ENOEXEC;
+  } else {
+    size = static_cast<size_t>(st.st_size);
+    image = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (image == MAP_FAILED) {
+      image = nullptr;
+      error = errno;
+    } else if (!IsPeImage(static_cast<const unsigned char*>(image), size)) {
+      munmap(image, size);
+      image = nullptr;
+      error = ENOEXEC;
+    }
+  }
+  close(fd);
+  errno = error;
+  return image;
+}
+
+}  // namespace
+
+cLibrary::~cLibrary() { Unload(); }
+
+void cLibrary::Unload() {
+  if (image_) munmap(image_, size_);  // a failed unmap is not reported
+  image_ = nullptr;
+  size_ = 0;
+  fileName_.clear();
+}
+
+void cLibrary::FileName(const std::string& sFileName) {
+  Unload();
+  fileName_ = sFileName;
+  if (fileName_.empty()) return;
+  image_ = MapImage(ResolvePath(fileName_), size_);
+  if (!image_) {
+    int error = errno;
+    size_ = 0;
+    throw Error(errLibraryLoad, App::EXEName() + ".cLibrary", ApiErrorText(error));
+  }
+}
+
+}  // namespace ketch

@@ -1,0 +1,143 @@
+#include "gamedata/cLibrary.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "TestUtil.h"
+#include "platform/App.h"
+#include "platform/Error.h"
+
+namespace ketch {
+namespace {
+
+// A minimal PE image: the DOS header with its "MZ" and the offset of the PE
+// signature, the signature, and padding for a file header.
+std::string MinimalPe(uint32_t peOffset = 0x80, size_t size = 0x200) {
+  std::string bytes(size, '\0');
+  bytes[0] = 'M';
+  bytes[1] = 'Z';
+  for (int i = 0; i < 4; ++i) bytes[0x3C + i] = static_cast<char>(peOffset >> (8 * i));
+  if (peOffset + 4 <= size) bytes.replace(peOffset, 4, std::string("PE\0\0", 4));
+  return bytes;
+}
+
+int OpenDescriptors() {
+  int n = 0;
+  DIR* d = opendir("/proc/self/fd");
+  while (readdir(d)) ++n;
+  closedir(d);
+  return n;
+}
+
+bool Mapped(const std::string& path) {
+  return test::ReadFile("/proc/self/maps").find(path) != std::string::npos;
+}
+
+class LibraryTest : public ::testing::Test {
+ protected:
+  Error LoadFails(cLibrary& lib, const std::string& name) {
+    try {
+      lib.FileName(name);
+    } catch (const Error& e) {
+      return e;
+    }
+    ADD_FAILURE() << "loaded " << name;
+    return Error(0, "", "");
+  }
+  test::TempDir dir_;
+};
+
+TEST_F(LibraryTest, LoadsAPeImageAndUnloadsWithAnEmptyName) {
+  std::string dll = dir_ / "res.dll";
+  test::WriteFile(dll, MinimalPe());
+  int fds = OpenDescriptors();
+  cLibrary lib;
+  lib.FileName(dll);
+  EXPECT_EQ(lib.FileName(), dll);
+  EXPECT_NE(lib.hModule(), 0u);
+  EXPECT_EQ(lib.ImageSize(), 0x200u);
+  EXPECT_TRUE(Mapped(dll));
+  EXPECT_EQ(OpenDescriptors(), fds);  // the mapping holds no descriptor
+  lib.FileName("");
+  EXPECT_EQ(lib.FileName(), "");
+  EXPECT_EQ(lib.hModule(), 0u);
+  EXPECT_FALSE(Mapped(dll));
+}
+
+TEST_F(LibraryTest, WindowsStylePathsOpen) {
+  test::WriteFile(dir_ / "DLLs/Res.dll", MinimalPe());
+  cLibrary lib;
+  lib.FileName(dir_.Path() + "\\dlls\\res.DLL");
+  EXPECT_NE(lib.hModule(), 0u);
+}
+
+TEST_F(LibraryTest, SameNameTwiceLoadsAgainWithoutLeaking) {
+  std::string dll = dir_ / "res.dll";
+  test::WriteFile(dll, MinimalPe());
+  cLibrary lib;
+  lib.FileName(dll);
+  lib.FileName(dll);
+  EXPECT_NE(lib.hModule(), 0u);
+  std::string maps = test::ReadFile("/proc/self/maps");
+  size_t first = maps.find(dll);
+  EXPECT_EQ(maps.find(dll, first + 1), std::string::npos) << "mapped twice";
+}
+
+TEST_F(LibraryTest, FailuresCarryTheSystemTextAndKeepTheName) {
+  std::string text = dir_ / "notes.txt";
+  test::WriteFile(text, std::string(300, 'x'));
+  test::WriteFile(dir_ / "badoffset.dll", MinimalPe(0x1F0 + 0x20));
+  test::WriteFile(dir_ / "short.dll", "MZ");
+  test::WriteFile(dir_ / "empty.dll", "");
+  struct Case {
+    std::string name;
+    const char* text;
+  } cases[] = {
+      {dir_ / "missing.dll", "No such file or directory"},
+      {text, "Exec format error"},
+      {dir_ / "badoffset.dll", "Exec format error"},
+      {dir_ / "short.dll", "Exec format error"},
+      {dir_ / "empty.dll", "Exec format error"},
+      {dir_.Path(), "Is a directory"},
+  };
+  int fds = OpenDescriptors();
+  for (const auto& c : cases) {
+    cLibrary lib;
+    Error e = LoadFails(lib, c.name);
+    EXPECT_EQ(e.Number, -2147220455) << c.name;
+    EXPECT_EQ(e.Source, App::EXEName() + ".cLibrary");
+    EXPECT_EQ(e.Description, c.text) << c.name;
+    EXPECT_EQ(lib.FileName(), c.name);
+    EXPECT_EQ(lib.hModule(), 0u);
+  }
+  EXPECT_EQ(OpenDescriptors(), fds);
+}
+
+TEST_F(LibraryTest, AFailedLoadAfterAGoodOneUnloadsTheFirst) {
+  std::string dll = dir_ / "res.dll";
+  test::WriteFile(dll, MinimalPe());
+  cLibrary lib;
+  lib.FileName(dll);
+  LoadFails(lib, dir_ / "missing.dll");
+  EXPECT_FALSE(Mapped(dll));
+  EXPECT_EQ(lib.hModule(), 0u);
+  lib.FileName("");
+  EXPECT_EQ(lib.FileName(), "");
+}
+
+TEST_F(LibraryTest, DestructionUnmaps) {
+  std::string dll = dir_ / "res.dll";
+  test::WriteFile(dll, MinimalPe());
+  {
+    cLibrary lib;
+    lib.FileName(dll);
+    EXPECT_TRUE(Mapped(dll));
+  }
+  EXPECT_FALSE(Mapped(dll));
+  cLibrary empty;  // destroying an empty object touches nothing
+}
+
+}  // namespace
+}  // namespace ketch
