@@ -9,7 +9,6 @@
 namespace ketch {
 namespace {
 
-using test::Run;
 
 class HeadlessTest : public ::testing::Test {
  protected:
@@ -33,17 +32,17 @@ class HeadlessTest : public ::testing::Test {
 const std::vector<std::string> kNoDisplay = {"QT_QPA_PLATFORM=", "DISPLAY=", "WAYLAND_DISPLAY="};
 
 TEST_F(HeadlessTest, OptionsAreStoredAsTheWindowWouldStoreThem) {
-  auto r = Run({ketch_, "--game", "/g", "--log", "/l", "--overwrite", "2"}, {}, kNoDisplay);
+  auto r = test::Run({ketch_, "--game", "/g", "--log", "/l", "--overwrite", "2"}, {}, kNoDisplay);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Settings(), "/g|/l|2");
-  r = Run({ketch_, "--log", "/other"}, {}, kNoDisplay);
+  r = test::Run({ketch_, "--log", "/other"}, {}, kNoDisplay);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Settings(), "/g|/other|2");
 }
 
 TEST_F(HeadlessTest, MissingSettingsDatabaseEndsWithStatus2) {
   std::filesystem::remove(bin_ + "/KETCH.MDB");
-  auto r = Run({ketch_, "--game", "/g"}, {}, kNoDisplay);
+  auto r = test::Run({ketch_, "--game", "/g"}, {}, kNoDisplay);
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err.rfind("OpenSettingsDB: Unable to open settings database\r\n", 0), 0u) << r.err;
   EXPECT_FALSE(std::filesystem::exists(bin_ + "/KETCH.MDB"));
@@ -56,7 +55,7 @@ TEST_F(HeadlessTest, UsageErrorsEndWithStatus1AndChangeNothing) {
                                         {"--no-such-option"},
                                         {"frobnicate"}}) {
     args.insert(args.begin(), ketch_);
-    auto r = Run(args, {}, kNoDisplay);
+    auto r = test::Run(args, {}, kNoDisplay);
     EXPECT_EQ(r.status, 1) << args[1];
     EXPECT_FALSE(r.err.empty());
   }
@@ -64,10 +63,10 @@ TEST_F(HeadlessTest, UsageErrorsEndWithStatus1AndChangeNothing) {
 }
 
 TEST_F(HeadlessTest, VersionAndHelp) {
-  auto r = Run({ketch_, "--version"}, {}, kNoDisplay);
+  auto r = test::Run({ketch_, "--version"}, {}, kNoDisplay);
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("0.9.7"), std::string::npos) << r.out;
-  r = Run({ketch_, "--help"}, {}, kNoDisplay);
+  r = test::Run({ketch_, "--help"}, {}, kNoDisplay);
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("--game"), std::string::npos);
 }

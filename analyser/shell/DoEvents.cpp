@@ -1,0 +1,19 @@
+#include "shell/DoEvents.h"
+
+namespace ketch {
+namespace {
+
+std::function<void()>& Pump() {
+  static std::function<void()> pump;
+  return pump;
+}
+
+}  // namespace
+
+void DoEvents() {
+  if (Pump()) Pump()();
+}
+
+void SetEventPump(std::function<void()> pump) { Pump() = std::move(pump); }
+
+}  // namespace ketch
