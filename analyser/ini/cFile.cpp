@@ -1,0 +1,234 @@
+// The INI line reader. A binary file is converted from a private copy in a
+// private temporary folder: the converter writes its text beside its input,
+// and beside the user's file a text of that name may be the user's own. The
+// converted text is unlinked as soon as it is open, so nothing is left behind
+// even when the program ends without closing the reader.
+#include "ini/cFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string_view>
+
+#include "ini/mShell.h"
+#include "platform/App.h"
+#include "platform/Paths.h"
+#include "shell/mError.h"
+
+namespace ketch {
+namespace {
+
+constexpr std::string_view kMagic = "KRUN";
+// The converter's file name in the program folder (KRUN.EXE on Windows).
+constexpr const char* kConverter = "/krun";
+constexpr const char* kConverterFailed = "KRUN finished with error";
+
+Error ConversionError() { return Error(errKrunFailed, App::EXEName() + ".cFile", kConverterFailed); }
+
+// Tab to blank, cut at the first ";", blanks off both ends. A tab becomes a
+// blank, so trimming tabs from the raw text is the same as trimming blanks
+// after the replacement, and it saves copying what is trimmed.
+void CleanLine(std::string_view raw, std::string& out) {
+  if (const void* semi = std::memchr(raw.data(), ';', raw.size()))
+    raw = raw.substr(0, static_cast<size_t>(static_cast<const char*>(semi) - raw.data()));
+  size_t begin = 0, end = raw.size();
+  while (begin < end && (raw[begin] == ' ' || raw[begin] == '\t')) ++begin;
+  while (end > begin && (raw[end - 1] == ' ' || raw[end - 1] == '\t')) --end;
+  out.assign(raw.data() + begin, end - begin);
+  char* tab = static_cast<char*>(std::memchr(out.data(), '\t', out.size()));
+  if (!tab) return;
+  for (char* p = tab; p != out.data() + out.size(); ++p)
+    if (*p == '\t') *p = ' ';
+}
+
+// A folder of the reader's own below the system's temporary folder, removed
+// with everything in it when the object goes.
+class PrivateFolder {
+ public:
+  PrivateFolder() {
+    std::error_code ec;
+    std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+    if (ec) return;
+    std::string name = (base / "ketch-krun-XXXXXX").string();
+    if (mkdtemp(name.data())) path_ = name;
+  }
+  ~PrivateFolder() {
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+  }
+  PrivateFolder(const PrivateFolder&) = delete;
+  PrivateFolder& operator=(const PrivateFolder&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Copies the whole file open on from into a new file at path; false on any failure.
+bool CopyInto(int from, const std::string& path) {
+  const int to = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (to < 0) return false;
+  std::unique_ptr<char[]> block(new char[LineSplitter::kBlockSize]);
+  off_t offset = 0;
+  bool ok = true;
+  while (ok) {
+    const ssize_t got = pread(from, block.get(), LineSplitter::kBlockSize, offset);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      ok = got == 0;
+      break;
+    }
+    offset += got;
+    for (ssize_t put = 0; ok && put < got;) {
+      const ssize_t n = write(to, block.get() + put, static_cast<size_t>(got - put));
+      if (n < 0 && errno != EINTR) ok = false;
+      if (n > 0) put += n;
+    }
+  }
+  if (close(to) != 0) ok = false;
+  return ok;
+}
+
+// Opening a missing file is "file not found", unless its folder is missing too.
+Error OpenError(int e, const std::string& file) {
+  bool folderMissing = false;
+  if (e == ENOENT) {
+    const size_t slash = file.rfind('/');
+    if (slash != std::string::npos && slash > 0) {
+      struct stat st;
+      folderMissing = stat(file.substr(0, slash).c_str(), &st) != 0 || !S_ISDIR(st.st_mode);
+    }
+  }
+  return PlatformErrorOf(FileErrorNumber(e, folderMissing));
+}
+
+}  // namespace
+
+cFile::~cFile() { CloseFile(); }
+
+void cFile::CloseFile() {
+  lines_.reset();
+  isConverted_ = false;
+  hasPendingLine_ = false;
+  pendingLine_.clear();
+  fileName_.clear();
+  lineNum_ = 0;
+}
+
+void cFile::FileName(const std::string& path) {
+  CloseFile();
+  fileName_ = path;
+  if (!path.empty()) Open(path);
+}
+
+void cFile::OpenSource(const std::string& name, std::unique_ptr<LineSource> source) {
+  CloseFile();
+  fileName_ = name;
+  lines_ = std::make_unique<LineSplitter>(std::move(source));
+}
+
+void cFile::Open(const std::string& path) {
+  const std::string file = ResolvePath(path);
+  const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw OpenError(errno, file);
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    close(fd);
+    throw OpenError(EISDIR, file);
+  }
+  auto source = std::make_unique<FileLineSource>(fd);
+  auto lines = std::make_unique<LineSplitter>(std::move(source));
+  // A line end within the first four bytes would make them no "KRUN" anyway,
+  // so the first line starts with the magic exactly when the file does.
+  if (lines->Peek(kMagic.size()) != kMagic) {
+    lines_ = std::move(lines);
+    return;
+  }
+  const int text = Convert(fd);
+  lines.reset();
+  lines_ = std::make_unique<LineSplitter>(std::make_unique<FileLineSource>(text));
+  isConverted_ = true;
+}
+
+int cFile::Convert(int fd) {
+  PrivateFolder folder;
+  if (folder.Path().empty()) throw ConversionError();
+  // The copy's fixed name keeps odd characters and lengths of the user's path
+  // away from the converter, and the copy is what was just checked.
+  const std::string input = folder.Path() + "/data.ini";
+  if (!CopyInto(fd, input)) throw ConversionError();
+  if (RunAndWait({App::Path() + kConverter, input}) != 0) throw ConversionError();
+  const int text = open((input + ".txt").c_str(), O_RDONLY | O_CLOEXEC);
+  if (text < 0) throw ConversionError();
+  return text;
+}
+
+bool cFile::EndOfFile() { return !hasPendingLine_ && (!lines_ || lines_->AtEnd()); }
+
+std::string cFile::ReadLine() {
+  std::string line;
+  ReadLine(line);
+  return line;
+}
+
+void cFile::ReadLine(std::string& line) {
+  if (hasPendingLine_) {
+    const std::string pending = std::move(pendingLine_);
+    hasPendingLine_ = false;
+    pendingLine_.clear();
+    CleanLine(pending, line);
+  } else {
+    std::string_view raw;
+    if (!lines_ || !lines_->Next(raw)) throw PlatformErrorOf(errEndOfFile);
+    ++lineNum_;
+    CleanLine(raw, line);
+  }
+  Repair(line);
+}
+
+void cFile::Backline(const std::string& line) {
+  pendingLine_ = line;
+  hasPendingLine_ = true;
+}
+
+void cFile::Repair(std::string& line) {
+  static constexpr std::string_view kSeparable = "separable";
+  static constexpr std::string_view kOfferMissions = "offer_missions";
+  // Nearly every line leaves here.
+  if (line.empty() || (line[0] != 's' && line[0] != 'o')) return;
+
+  auto header = [this] { LogLine("WARN: File " + fileName_ + " line " + std::to_string(lineNum_)); };
+  if (line == kSeparable || line == kOfferMissions) {
+    header();
+    LogLine("      !" + line + "! line found. Changed to !" + line + " = true!");
+    line += " = true";
+    return;
+  }
+  std::string_view key;
+  if (line.starts_with("separable = "))
+    key = kSeparable;
+  else if (line.starts_with("offer_missions = "))
+    key = kOfferMissions;
+  else
+    return;
+  const size_t value = key.size() + 3;  // past " = "
+  std::string rest;
+  if (line.compare(value, 7, "true = ") == 0)
+    rest = line.substr(value + 7);
+  else if (line.find('=', value) != std::string::npos)
+    rest = line.substr(value);
+  else
+    return;
+  header();
+  LogLine("      !" + line + "! line found.");
+  line.assign(key).append(" = true");
+  Backline(rest);
+  LogLine("      Splited in two lines: !" + line + "!" + rest + "!");
+}
+
+}  // namespace ketch
