@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -64,45 +65,80 @@ class Database {
   // not a database. Attaches the files of its linked tables.
   static std::unique_ptr<Database> Open(const std::string& path);
   ~Database();  // Close()
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
 
-  // Closes the database: an open transaction is committed, statements freed.
+  // Closes the database: an open transaction is committed, statements freed;
+  // record sets still open on it are closed too.
   void Close();
   const std::string& Name() const { return path_; }
 
-  // Runs SQL text that returns no rows.
+  // Runs SQL text that returns no rows (after AdaptSql); several statements
+  // separated by ";" run in order.
   void Execute(const std::string& sql);
 
+  // Starts a transaction; nested calls open savepoints inside it.
   void BeginTrans();
+  // Commits the innermost transaction; error when none is open.
   void CommitTrans();
+  // Undoes the innermost transaction; error when none is open.
   void Rollback();
+  // True while a transaction is open.
   bool InTransaction() const;
 
   // Creates the table (all its fields) or, for a definition with Connect, the
-  // persistent link, attached at once.
+  // persistent link, attached at once; the linked file must exist (it is
+  // never created) and hold the source table.
   void AppendTableDef(const TableDef& def);
-  // Adds an index to a table of this database.
+  // Adds an index to a table of this database; Required and Primary make its
+  // fields refuse nulls from then on.
   void AppendIndex(const std::string& table, const Index& index);
   // Removes a table or a link; error 3265 when there is none of that name.
   void DeleteTableDef(const std::string& name);
+  // True when a table, view or link of that name (any letter case) exists.
   bool HasTableDef(const std::string& name) const;
   // Detaches a file the links point at, so that it can be deleted; its link
   // definitions stay and attach again on the next open or link.
   void ReleaseFile(const std::string& path);
 
-  // dbOpenTable: appendable record set on a table. dbOpenDynaset: editable,
-  // on a table, positioned on its first record. dbOpenForwardOnly: on a
-  // table, a view or SQL text, read front to back.
+  // dbOpenTable: appendable record set on a table (it has no current
+  // record). dbOpenDynaset: editable, on a table, positioned on its first
+  // record. dbOpenForwardOnly: on a table, a view or SQL text (after
+  // AdaptSql), read front to back; it sees the rows committed before it.
   std::unique_ptr<Recordset> OpenRecordset(const std::string& source, RecordsetType type);
 
+  // The SQLite connection, for tools and tests.
   sqlite3* Handle() const { return db_; }
 
  private:
+  struct Link {
+    std::string name;    // local name
+    std::string connect;
+    std::string file;    // from Connect's DATABASE= part
+    std::string source;  // table in that file
+    std::string schema;  // attached schema, empty while not attached
+  };
+
   Database() = default;
   friend class Recordset;
+  void OpenHandle(const std::string& path);
+  void LoadLinks();
+  void AttachPending();
+  std::string AttachFile(const std::string& file);
+  void DetachFile(const std::string& file);
+  Link* FindLink(const std::string& name);
+  const Link* FindLink(const std::string& name) const;
+  void RequireNotNull(const std::string& table, const std::vector<std::string>& fields);
+  int32_t NextId(const std::string& schema, const std::string& table);
+
   sqlite3* db_ = nullptr;
   std::string path_;
-  std::map<std::string, int32_t> nextId_;  // per table: the next DB_ID to give
-  // ... implementation state
+  std::map<std::string, int32_t> nextId_;  // per "schema.table": the next DB_ID to give
+  std::vector<Link> links_;
+  std::map<std::string, std::string> schemas_;  // attached file -> schema name
+  int schemaSerial_ = 0;
+  int transDepth_ = 0;
+  std::set<Recordset*> recordsets_;  // closed with the database
 };
 
 // A record set. Fields are read by name ("Area") or by qualified name
@@ -110,29 +146,70 @@ class Database {
 class Recordset {
  public:
   ~Recordset();
+  Recordset(const Recordset&) = delete;
+  Recordset& operator=(const Recordset&) = delete;
 
+  // True when there is no current record (always for table record sets).
   bool IsEOF() const;
+  // Moves to the next record; reaching the end makes IsEOF true.
   void MoveNext();
 
+  // The value of a field of the current or pending record: by result name
+  // first, then by "Table.Column"; 3265 for an unknown name, 6 for an
+  // integer outside 32 bits.
   const Variant& Fields(const std::string& name) const;
+  // The same by 0-based position; 9 outside the fields.
   const Variant& Fields(int index) const;
-  int FieldIndex(const std::string& name) const;  // raises 3265
+  // The position of a field name as Fields takes it; raises 3265.
+  int FieldIndex(const std::string& name) const;
+  // The number of fields.
   int FieldCount() const;
 
   // Table record sets: starts a new record; an auto-increment field already
   // holds the value it will get. Dynasets: Edit puts the current record into
   // edit mode. SetField changes the pending record; Update writes it.
+  // Misuse (writing a forward-only set, Edit with no current record,
+  // SetField or Update outside AddNew/Edit, setting the auto-increment field)
+  // raises SQLite's misuse code 21; Update raises SQLite's error when the row
+  // is refused, and the record stays pending.
   void AddNew();
   void Edit();
   void SetField(const std::string& name, const Variant& value);
   void SetField(int index, const Variant& value);
   void Update();
+  // Frees the statements; further use raises 21.
   void Close();
 
  private:
+  enum class Mode { None, Adding, Editing };
   friend class Database;
   Recordset() = default;
-  // ... implementation state
+  void Load(sqlite3_stmt* stmt);
+  void Fetch();
+  void Bind(sqlite3_stmt* stmt, int param, int column, const Variant& value);
+  void Require(bool ok, const char* text) const;
+
+  Database* db_ = nullptr;
+  RecordsetType type_ = dbOpenForwardOnly;
+  std::string sql_;                      // for error texts
+  std::string schema_, table_;           // written table
+  sqlite3_stmt* read_ = nullptr;         // forward-only query, or dynaset row by rowid
+  sqlite3_stmt* insert_ = nullptr;       // made once, reused for every AddNew
+  sqlite3_stmt* update_ = nullptr;
+  std::vector<std::string> names_;       // result column names
+  std::vector<std::string> qualified_;   // "Table.Column", empty for expressions
+  std::vector<char> textColumn_;         // 1: declared TEXT, 2: declared INTEGER
+  std::vector<Variant> values_;          // the current record
+  std::vector<char> overflow_;           // an integer beyond 32 bits
+  std::vector<Variant> pending_;         // AddNew/Edit
+  std::vector<char> set_;                // pending_ holds a value
+  std::vector<std::string> scratch_;     // text bound until the next Update
+  std::vector<int64_t> keys_;            // dynaset: rowids in order
+  size_t pos_ = 0;
+  int autoColumn_ = -1;
+  bool eof_ = true;
+  bool closed_ = false;
+  Mode mode_ = Mode::None;
 };
 
 // Rewrites SQL text written for the original engine so that SQLite takes it:
