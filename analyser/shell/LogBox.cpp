@@ -42,14 +42,25 @@ LogBox::LogBox(QWidget* parent) : QPlainTextEdit(parent) {
 
 void LogBox::AppendText(const std::string& text) {
   text_ += text;
-  QTextCursor cursor(document());
-  cursor.movePosition(QTextCursor::End);
-  cursor.insertText(ForDisplay(text));
+  pending_ += text;
 }
 
 void LogBox::KeepFrom(size_t from) {
   text_.erase(0, std::min(from, text_.size()));
-  setPlainText(ForDisplay(text_));
+  pending_.clear();
+  reset_ = true;
+}
+
+void LogBox::Flush() {
+  if (reset_) {
+    setPlainText(ForDisplay(text_));
+    reset_ = false;
+  } else if (!pending_.empty()) {
+    QTextCursor cursor(document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(ForDisplay(pending_));
+  }
+  pending_.clear();
 }
 
 void LogBox::ShowEnd(bool now) {
@@ -64,6 +75,7 @@ void LogBox::ShowEnd(bool now) {
     }
     return;
   }
+  Flush();
   moveCursor(QTextCursor::End);
   verticalScrollBar()->setValue(verticalScrollBar()->maximum());
   viewport()->repaint();

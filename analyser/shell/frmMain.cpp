@@ -73,7 +73,6 @@ void frmMain::CreateControls() {
 
 void frmMain::PlaceControls() {
   const int dpi = Dpi();
-  setFixedSize(QSize());  // resizable
   resize(TwipsToPx(kClientWidth, dpi), TwipsToPx(kClientHeight, dpi));
   lblVDPath->setGeometry(ToPx(kVDPathLabel, dpi));
   tbVDPath->setGeometry(ToPx(kVDPathBox, dpi));

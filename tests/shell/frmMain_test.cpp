@@ -140,10 +140,12 @@ TEST_F(WindowTest, LogBoxShowsTheLogAndStaysShort) {
   LogLine("one");
   LogLine("two\r\nthree");
   EXPECT_EQ(w.tbLog->Text(), "one\r\ntwo\r\nthree\r\n");
+  w.tbLog->ShowEnd(true);
   EXPECT_EQ(w.tbLog->toPlainText(), "one\ntwo\nthree\n");
   std::string line(99, 'x');
   for (int i = 0; i < 400; ++i) LogLine(line);
   EXPECT_LE(w.tbLog->TextLength(), 32000u + 101);
+  w.tbLog->ShowEnd(true);
   QString shown = QString::fromStdString(w.tbLog->Text()).replace("\r\n", "\n");
   EXPECT_EQ(w.tbLog->toPlainText(), shown);
   EXPECT_EQ(w.tbLog->Text().substr(w.tbLog->TextLength() - 101), line + "\r\n");
