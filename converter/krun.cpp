@@ -1,15 +1,18 @@
 // krun: converts one binary INI file into a text INI file beside it (PATH.txt).
 //
-// The input is read whole and checked before the output is touched, so that an
-// inconsistent file leaves no output behind; only an unrecognized value type
-// leaves the partial text that the analyser's side has always expected.
+// The input is mapped and decoded in one pass straight into the output. When
+// the file turns out inconsistent, or the output cannot be written, the output
+// is emptied and removed: a short text must never pass for a complete one.
+// Only an unrecognized value type leaves its partial text, as it always has.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -43,28 +46,55 @@ int Fail(int code) {
   return code;
 }
 
-bool ReadWholeFile(const std::string& path, std::vector<unsigned char>& bytes, struct stat& info) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  bool ok = fstat(fd, &info) == 0;
-  // One byte more than the size, so that the read that meets the end needs no growth.
-  bytes.resize(ok && S_ISREG(info.st_mode) ? static_cast<std::size_t>(info.st_size) + 1 : 65536);
-  std::size_t used = 0;
-  while (ok) {
-    if (used == bytes.size()) bytes.resize(bytes.size() * 2);
-    const ssize_t got = read(fd, bytes.data() + used, bytes.size() - used);
-    if (got > 0) {
-      used += static_cast<std::size_t>(got);
-    } else if (got == 0) {
-      break;
-    } else if (errno != EINTR) {
-      ok = false;  // a folder opens but does not read
-    }
+// The input, read once: mapped when it is a regular file (no copy, no
+// zero-filled buffer), read into memory otherwise.
+class InputFile {
+ public:
+  ~InputFile() {
+    if (mapped_ != nullptr) munmap(mapped_, size_);
   }
-  close(fd);
-  bytes.resize(used);
-  return ok;
-}
+
+  bool Open(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = fstat(fd, &info_) == 0;
+    if (ok && S_ISREG(info_.st_mode) && info_.st_size > 0) {
+      void* map = mmap(nullptr, static_cast<std::size_t>(info_.st_size), PROT_READ,
+                       MAP_PRIVATE | MAP_POPULATE, fd, 0);
+      if (map != MAP_FAILED) {
+        mapped_ = static_cast<unsigned char*>(map);
+        size_ = static_cast<std::size_t>(info_.st_size);
+        close(fd);
+        return true;
+      }
+    }
+    while (ok) {
+      unsigned char chunk[65536];
+      const ssize_t got = read(fd, chunk, sizeof chunk);
+      if (got > 0) {
+        copy_.insert(copy_.end(), chunk, chunk + got);
+      } else if (got == 0) {
+        break;
+      } else if (errno != EINTR) {
+        ok = false;  // a folder opens but does not read
+      }
+    }
+    close(fd);
+    return ok;
+  }
+
+  std::span<const unsigned char> Bytes() const {
+    return mapped_ != nullptr ? std::span<const unsigned char>(mapped_, size_)
+                              : std::span<const unsigned char>(copy_);
+  }
+  const struct stat& Info() const { return info_; }
+
+ private:
+  struct stat info_ {};
+  unsigned char* mapped_ = nullptr;
+  std::size_t size_ = 0;
+  std::vector<unsigned char> copy_;
+};
 
 class FileSink final : public krun::TextSink {
  public:
@@ -90,6 +120,15 @@ class FileSink final : public krun::TextSink {
     if (close(fd_) != 0) failed_ = true;
     fd_ = -1;
     return !failed_;
+  }
+
+  // Empties and removes the output instead of completing it. Emptying first
+  // matters when the name is a link: the text it points to goes too.
+  void Discard(const std::string& name) {
+    [[maybe_unused]] const int emptied = ftruncate(fd_, 0);  // fails on devices: nothing to empty
+    close(fd_);
+    fd_ = -1;
+    unlink(name.c_str());
   }
 
  private:
@@ -119,13 +158,13 @@ int main(int argc, char** argv) {
   }
   const std::string path = argv[1];
 
-  std::vector<unsigned char> file;
-  struct stat input;
-  if (!ReadWholeFile(path, file, input)) {
+  InputFile input;
+  if (!input.Open(path)) {
     std::printf("Error opening file %s\n", path.c_str());
     return Fail(2);
   }
 
+  const std::span<const unsigned char> file = input.Bytes();
   // Bytes missing from a file shorter than the magic show as blanks.
   char magic[4] = {' ', ' ', ' ', ' '};
   for (std::size_t i = 0; i < 4 && i < file.size(); ++i) magic[i] = static_cast<char>(file[i]);
@@ -142,22 +181,20 @@ int main(int argc, char** argv) {
       break;
   }
 
-  const krun::Result check = krun::Decode(file, nullptr);
-  if (check.outcome == krun::Outcome::Inconsistent) {
-    std::printf("Error: inconsistent compressed INI: %s at offset %llu\n",
-                krun::ProblemText(check.problem), static_cast<unsigned long long>(check.offset));
-    return Fail(kExitInconsistent);
-  }
-
   const std::string outputName = path + ".txt";
   FileSink output;
-  if (!output.Open(outputName, input)) {
+  if (!output.Open(outputName, input.Info())) {
     std::printf("Error: Cannot open output file %s\n", outputName.c_str());
     return Fail(5);
   }
   const krun::Result result = krun::Decode(file, &output);
+  if (result.outcome == krun::Outcome::Inconsistent) {
+    output.Discard(outputName);
+    std::printf("Error: inconsistent compressed INI: %s at offset %llu\n",
+                krun::ProblemText(result.problem), static_cast<unsigned long long>(result.offset));
+    return Fail(kExitInconsistent);
+  }
   if (!output.Close()) {
-    // A short text would pass for a complete one; leave none.
     unlink(outputName.c_str());
     std::printf("Error: Cannot write output file %s\n", outputName.c_str());
     return Fail(kExitWriteFailed);

@@ -250,11 +250,24 @@ TEST_F(Krun, FirstFaultDecidesBetweenTypeAndInconsistency) {
   EXPECT_FALSE(fs::exists(faultFirst.string() + ".txt"));
 }
 
-TEST_F(Krun, InconsistentFileLeavesAnEarlierOutputAlone) {
-  const fs::path input = Put(File(Section(7, 0), "s\0"s));
+TEST_F(Krun, InconsistentFileRemovesAnEarlierOutput) {
+  // Good records first, so that some text had been written when the fault shows.
+  const std::string bytes =
+      File(Section(0, 2) + Entry(0, 1) + Value(3, 0) + std::string(200, '\0') + Entry(7, 0), "s\0"s);
+  const fs::path input = Put(bytes);
   WriteBytes(input.string() + ".txt", "earlier text\r\n");
   EXPECT_EQ(Run(input).status, 6);
-  EXPECT_EQ(ReadBytes(input.string() + ".txt"), "earlier text\r\n");
+  EXPECT_FALSE(fs::exists(input.string() + ".txt"));
+}
+
+TEST_F(Krun, InconsistentFileEmptiesTheTextBehindALink) {
+  const fs::path input = Put(File(Section(0, 1) + Entry(0, 1) + Value(1, 1) + Section(9, 0), "s\0"s));
+  const fs::path elsewhere = dir_.path() / "elsewhere.txt";
+  WriteBytes(elsewhere, "earlier text\r\n");
+  fs::create_symlink(elsewhere, input.string() + ".txt");
+  EXPECT_EQ(Run(input).status, 6);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(input.string() + ".txt")));
+  EXPECT_EQ(ReadBytes(elsewhere), "");
 }
 
 TEST_F(Krun, ReplacesAnEarlierLongerOutput) {
