@@ -1,0 +1,179 @@
+// Building the data database and holding it open for the process. On this
+// platform the file is an SQLite database: its WAL and journal companions go
+// with it, and a file that another process holds open is detected through
+// SQLite's own locks rather than deleted under that process's feet.
+#include "gamedata/mDataDB.h"
+
+#include <string>
+#include <vector>
+
+#include "platform/App.h"
+#include "platform/Error.h"
+#include "platform/Paths.h"
+#include "shell/cSettings.h"
+#include "shell/mError.h"
+
+namespace ketch {
+namespace {
+
+const char* const kCompanions[] = {"-wal", "-shm", "-journal"};
+
+// Raises SQLite's busy error when another process holds a lock on the
+// database file (in WAL mode every open connection holds one). The probe asks
+// for the exclusive lock without waiting; a file that is no database is not
+// held by any database user and passes.
+void RequireNotHeldElsewhere(const std::string& file) {
+  std::unique_ptr<db::Database> probe;
+  try {
+    probe = db::Database::Open(file);
+  } catch (const Error&) {
+    return;
+  }
+  try {
+    probe->Execute("PRAGMA busy_timeout=0");
+    probe->Execute("PRAGMA locking_mode=EXCLUSIVE");
+    probe->Execute("BEGIN EXCLUSIVE; SELECT count(*) FROM sqlite_schema; COMMIT");
+  } catch (const Error& e) {
+    int primary = e.Number & 0xff;
+    if (primary == 5 || primary == 6) throw;  // SQLITE_BUSY, SQLITE_LOCKED
+  }
+}
+
+db::Field Long(const char* name, bool autoIncr = false) {
+  db::Field f;
+  f.Name = name;
+  f.Type = db::dbLong;
+  f.Attributes = autoIncr ? db::dbAutoIncrField : 0;
+  return f;
+}
+
+db::Field Text(const char* name, bool allowZeroLength = false) {
+  db::Field f;
+  f.Name = name;
+  f.Type = db::dbText;
+  f.AllowZeroLength = allowZeroLength;
+  return f;
+}
+
+db::Index Idx(const char* name, const char* field, bool primary, bool required) {
+  db::Index i;
+  i.Name = name;
+  i.Fields = {field};
+  i.Primary = primary;
+  i.Unique = primary;
+  i.Required = primary || required;
+  return i;
+}
+
+// The table is appended before its indexes, as the engine requires.
+void CreateTable(db::Database& d, const char* name, std::vector<db::Field> fields,
+                 const std::vector<db::Index>& indexes) {
+  db::TableDef def;
+  def.Name = name;
+  def.Fields = std::move(fields);
+  d.AppendTableDef(def);
+  for (const db::Index& i : indexes) d.AppendIndex(name, i);
+}
+
+void CommitOpen() {
+  db::Database* d = DataDB();
+  while (d && d->InTransaction()) d->CommitTrans();
+}
+
+}  // namespace
+
+std::unique_ptr<db::Database>& DataDBHandle() {
+  static std::unique_ptr<db::Database> handle;
+  return handle;
+}
+
+db::Database* DataDB() { return DataDBHandle().get(); }
+
+void AttachTable(db::Database& db, const std::string& localName, const std::string& connect,
+                 const std::string& sourceTable) {
+  db::TableDef def;
+  def.Name = localName;
+  def.Connect = connect;
+  def.SourceTableName = sourceTable;
+  db.AppendTableDef(def);
+}
+
+bool InitDataDB(const std::string& fileName, std::unique_ptr<db::Database>& handle) {
+  const std::string path = App::Path() + "\\" + fileName;
+  std::string file;
+  try {
+    LogLine("Initialising DATA database: " + path);
+    // Closing commits whatever the last file left open.
+    if (handle) handle->Close();
+    handle.reset();
+    file = ResolvePath(path);
+  } catch (const Error& e) {
+    LogError(e, "Init Data DB");
+    EndProgram();
+  }
+
+  int step = 1;
+  try {
+    // Links of the settings database keep the old file attached; it must be
+    // let go of before it can be deleted.
+    if (cSettings* s = Settings(); s && s->SettingsDB()) s->SettingsDB()->ReleaseFile(file);
+    if (FileExists(path)) {
+      RequireNotHeldElsewhere(file);
+      DeleteFile(path);
+    }
+    for (const char* suffix : kCompanions)
+      if (FileExists(path + suffix)) DeleteFile(path + suffix);
+
+    step = 2;
+    db::Database::Create(file, db::dbLangGeneral)->Close();
+    handle = db::Database::Open(file);
+    db::Database& d = *handle;
+    CreateTable(d, "Sections",
+                {Long("DB_ID", true), Text("Area"), Text("Section"), Text("File"), Long("Line")},
+                {Idx("PriIDX", "DB_ID", true, true)});
+    CreateTable(d, "Entries",
+                {Long("DB_ID", true), Text("Entry"), Long("EntryID"), Long("Link"), Long("Line")},
+                {Idx("PriIDX", "DB_ID", true, true), Idx("LinkIDX", "Link", false, true),
+                 Idx("IDIDX", "EntryID", false, true)});
+    CreateTable(d, "Values", {Long("DB_ID", true), Long("Link"), Text("Value", true)},
+                {Idx("PriIDX", "DB_ID", true, true), Idx("LinkIDX", "Link", false, true)});
+
+    if (!Settings() || !Settings()->SettingsDB())
+      throw Error(91, App::EXEName(), "Object variable or With block variable not set");
+    db::Database& settingsDB = *Settings()->SettingsDB();
+    for (const char* name : {"Sections", "Entries", "Values"}) {
+      try {
+        settingsDB.DeleteTableDef(name);
+      } catch (const Error&) {
+        // No link from an earlier build: nothing to remove.
+      }
+    }
+    const std::string connect = ";DATABASE=" + file;
+    AttachTable(settingsDB, "Sections", connect, "Sections");
+    AttachTable(settingsDB, "Entries", connect, "Entries");
+    AttachTable(settingsDB, "Values", connect, "Values");
+  } catch (const Error& e) {
+    LogError(e, (step == 1 ? "Unable to delete " : "Unable to create ") + path);
+    try {
+      handle.reset();
+    } catch (...) {
+      // The handle is let go of either way.
+    }
+    return false;
+  }
+
+  SetBeforeEndHook(CommitOpen);
+  LogLine("Done.");
+  return true;
+}
+
+void BeginDataTrans() {
+  db::Database* d = DataDB();
+  if (!d) throw Error(91, App::EXEName(), "Object variable or With block variable not set");
+  if (d->InTransaction()) throw Error(21, "SQLite", "a data transaction is already open");
+  d->BeginTrans();
+}
+
+void CommitDataTrans() { CommitOpen(); }
+
+}  // namespace ketch

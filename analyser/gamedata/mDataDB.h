@@ -1,0 +1,39 @@
+// The data database VD.MDB: building it afresh (three tables and their
+// indexes, linked into the settings database), the process-wide handle on
+// it, and the per-file transaction in which the rows of one data file are
+// written.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/Database.h"
+
+namespace ketch {
+
+// The process-wide data-database handle (empty before a successful
+// InitDataDB and after a failed one).
+std::unique_ptr<db::Database>& DataDBHandle();
+// The open data database, or null.
+db::Database* DataDB();
+
+// Deletes and recreates the data database fileName in the program folder with
+// Sections, Entries and Values and their indexes, links the three tables into
+// the settings database and leaves handle open on it. Logs its progress;
+// returns false (handle empty) after logging "Unable to delete " or "Unable
+// to create " with the path. A file that another process holds open is not
+// deleted. A failure before the deletion ends the program.
+bool InitDataDB(const std::string& fileName, std::unique_ptr<db::Database>& handle);
+
+// Appends to db a link named localName to table sourceTable of the database
+// named by connect (";DATABASE=" + path); raises the database's error.
+void AttachTable(db::Database& db, const std::string& localName, const std::string& connect,
+                 const std::string& sourceTable);
+
+// Starts the transaction that holds the rows of one data file; raises 91 when
+// no data database is open and 21 when one is already open.
+void BeginDataTrans();
+// Commits that transaction; does nothing when none is open.
+void CommitDataTrans();
+
+}  // namespace ketch

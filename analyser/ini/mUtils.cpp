@@ -1,0 +1,25 @@
+// The value splitter of entry checking.
+#include "ini/mUtils.h"
+
+#include "platform/Error.h"
+
+namespace ketch {
+
+bool NextToken(const std::string& T, int16_t& iPoz, std::string& sToken) {
+  if (iPoz < 1 || static_cast<size_t>(iPoz) > T.size()) return false;
+  size_t from = static_cast<size_t>(iPoz) - 1;
+  size_t comma = T.find(',', from);
+  size_t end = comma == std::string::npos ? T.size() : comma;
+  // The next 1-based position (16-bit, as the rules count): past the comma,
+  // or one past the end of T.
+  size_t next = comma == std::string::npos ? T.size() + 1 : comma + 2;
+  if (next > 32767) throw PlatformErrorOf(errOverflow);
+  size_t b = from, e = end;
+  while (b < e && T[b] == ' ') ++b;
+  while (e > b && T[e - 1] == ' ') --e;
+  sToken.assign(T, b, e - b);
+  iPoz = static_cast<int16_t>(next);
+  return true;
+}
+
+}  // namespace ketch

@@ -1,0 +1,36 @@
+// Loading the rule base from the rule listing _bc_ListSections of the
+// settings database, dumping that listing into the log, and the process-wide
+// state a load sets up: the rule base and the set of files already read (the
+// storage record sets are in Storage.h).
+#pragma once
+
+#include <string>
+
+#include "rules/KeyedCollection.h"
+#include "rules/cSection.h"
+
+namespace ketch {
+
+// Builds the rule base from _bc_ListSections, opens the storage record sets
+// on the data database and empties the set of files already read. Any failure
+// is logged with the context "InitParse" and ends the program; the previous
+// state is then left untouched.
+void InitParse();
+
+// Writes the rule listing into the log, one line per section, entry and
+// value. Any failure is logged with the context "DumpRules" and ends the
+// program.
+void DumpRules();
+
+// The rule base: section rules keyed by their upper-cased names. Raises 91
+// before the first load.
+KeyedCollection<cSection>& RuleBase();
+
+// The set of files already read: paths keyed by themselves, compared without
+// regard to letter case. Raises 91 before the first load.
+KeyedCollection<std::string>& FilesRead();
+
+// True once a load has succeeded.
+bool RuleBaseLoaded();
+
+}  // namespace ketch
