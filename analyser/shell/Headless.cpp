@@ -9,6 +9,7 @@
 
 #include "platform/App.h"
 #include "platform/Text.h"
+#include "shell/Commands.h"
 #include "shell/cSettings.h"
 #include "shell/mError.h"
 
@@ -41,7 +42,11 @@ int RunHeadless(int argc, char** argv) {
   parser.addOption(game);
   parser.addOption(log);
   parser.addOption(overwrite);
-  parser.addPositionalArgument("COMMAND", "Commands, run in the order given.", "[COMMAND ...]");
+  parser.addPositionalArgument("COMMAND",
+                               "Commands, run in the order given, as the buttons:\n"
+                               "  init  builds a fresh VD.MDB and loads the rule base\n"
+                               "  dump  writes the rule listing into the log",
+                               "[COMMAND ...]");
   parser.process(app);
 
   QString overwriteValue = parser.value(overwrite);
@@ -50,9 +55,12 @@ int RunHeadless(int argc, char** argv) {
     UsageError("--overwrite takes 0, 1 or 2, not '" + overwriteValue + "'");
     return exitUsage;
   }
-  for (const QString& command : parser.positionalArguments()) {
-    UsageError("unknown command '" + command + "'");
-    return exitUsage;
+  const QStringList commands = parser.positionalArguments();
+  for (const QString& command : commands) {
+    if (command != "init" && command != "dump") {
+      UsageError("unknown command '" + command + "' (commands: init, dump)");
+      return exitUsage;
+    }
   }
 
   LogView view;
@@ -68,6 +76,13 @@ int RunHeadless(int argc, char** argv) {
   if (parser.isSet(game)) settings->VDPath(ToBytes(parser.value(game)));
   if (parser.isSet(log)) settings->LogPath(ToBytes(parser.value(log)));
   if (parser.isSet(overwrite)) settings->OverwriteLog(ToBytes(overwriteValue));
+
+  for (const QString& command : commands) {
+    if (command == "init")
+      cmdInitDB();
+    else if (command == "dump")
+      cmdDumpRules();
+  }
 
   // Normal end: the settings are saved as when the window closes.
   settings.reset();

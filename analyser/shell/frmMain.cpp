@@ -1,8 +1,10 @@
 #include "shell/frmMain.h"
 
+#include <QCloseEvent>
 #include <QResizeEvent>
 
 #include "platform/Text.h"
+#include "shell/Commands.h"
 #include "shell/Twips.h"
 #include "shell/cSettings.h"
 #include "shell/frmPath.h"
@@ -106,9 +108,14 @@ void frmMain::ConnectHandlers() {
   });
   connect(cmdBrowseVD, &QPushButton::clicked, this, [this] { Browse(tbVDPath); });
   connect(cmdBrowseLog, &QPushButton::clicked, this, [this] { Browse(tbLogPath); });
-  connect(cmdInitDB, &QPushButton::clicked, this, [this] { if (OnInitDB) OnInitDB(); });
-  connect(cmdAll, &QPushButton::clicked, this, [this] { if (OnAll) OnAll(); });
-  connect(cmdDumpRules, &QPushButton::clicked, this, [this] { if (OnDumpRules) OnDumpRules(); });
+  // A click that arrives while a command runs (file reading lets the window
+  // process events) is dropped: a second command would corrupt the first.
+  auto run = [](const std::function<void()>& command) {
+    if (command && !CommandRunning()) command();
+  };
+  connect(cmdInitDB, &QPushButton::clicked, this, [this, run] { run(OnInitDB); });
+  connect(cmdAll, &QPushButton::clicked, this, [this, run] { run(OnAll); });
+  connect(cmdDumpRules, &QPushButton::clicked, this, [this, run] { run(OnDumpRules); });
   ShowPicker = [](frmMain& main) {
     frmPath picker(main.aPath, &main);
     picker.exec();
@@ -119,6 +126,15 @@ void frmMain::Browse(QLineEdit* box) {
   aPath = box->text();
   ShowPicker(*this);
   box->setText(aPath);
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+  // Closing in the middle of a command would end the program with half a run;
+  // the command ends first.
+  if (CommandRunning())
+    event->ignore();
+  else
+    QWidget::closeEvent(event);
 }
 
 void frmMain::resizeEvent(QResizeEvent* event) {

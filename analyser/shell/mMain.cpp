@@ -6,6 +6,8 @@
 
 #include "platform/App.h"
 #include "platform/Text.h"
+#include "shell/Commands.h"
+#include "shell/DoEvents.h"
 #include "shell/Headless.h"
 #include "shell/cSettings.h"
 #include "shell/frmMain.h"
@@ -42,10 +44,14 @@ int SubMain(int argc, char** argv) {
   window.chkOverwrite->setCheckState(overwrite == 1   ? Qt::Checked
                                      : overwrite == 2 ? Qt::PartiallyChecked
                                                       : Qt::Unchecked);
+  window.OnInitDB = [&window] { window.cmdAll->setEnabled(cmdInitDB()); };
+  window.OnDumpRules = [] { cmdDumpRules(); };
+  SetEventPump([] { QApplication::processEvents(); });
   window.show();
   int status = app.exec();
 
   // Normal end: the settings object saves on destruction.
+  SetEventPump(nullptr);
   SetLogView(LogView{});
   settings.reset();
   SetSettings(nullptr);

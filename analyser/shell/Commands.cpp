@@ -1,0 +1,77 @@
+#include "shell/Commands.h"
+
+#include <functional>
+
+#include "gamedata/mDataDB.h"
+#include "platform/App.h"
+#include "platform/Paths.h"
+#include "rules/mParse.h"
+#include "shell/cSettings.h"
+#include "shell/mError.h"
+
+namespace ketch {
+namespace {
+
+bool gRunning = false;
+
+// Marks a command as running for its lifetime.
+class Running {
+ public:
+  Running() { gRunning = true; }
+  ~Running() { gRunning = false; }
+};
+
+// The box counts as ticked when it is not clear; greyed counts as ticked.
+bool OverwriteTicked() { return Settings()->OverwriteLog() != "0"; }
+
+// One step of a command. A failure that the step lets through is reported
+// and the command goes on with its next step, rather than ending the command
+// without a word.
+void Step(const char* command, const std::function<void()>& step) {
+  try {
+    step();
+  } catch (const Error& e) {
+    LogError(e, command);
+  }
+}
+
+// With the Overwrite box ticked: a new log with its header.
+void LogHeader() {
+  try {
+    DeleteFile(Settings()->LogPath() + "\\ketch.log");
+  } catch (const Error&) {
+    // Above all the file does not exist yet; nothing to report.
+  }
+  LogLine("Ketch v " + App::VersionText() + " Log File");
+  LogLine(" ");
+  LogLine("VD Path " + Settings()->VDPath());
+  LogLine("Log Path " + Settings()->LogPath());
+  LogLine(" ");
+}
+
+}  // namespace
+
+bool CommandRunning() { return gRunning; }
+
+bool cmdInitDB() {
+  Running running;
+  if (!InitDataDB("VD.MDB", DataDBHandle())) return false;
+  InitParse();
+  return true;
+}
+
+void cmdDumpRules() {
+  Running running;
+  if (OverwriteTicked()) {
+    Step("Dump", [] {
+      LogHeader();
+      LogLine("Rules Dump");
+      LogLine(" ");
+    });
+  }
+  Step("Dump", [] { DumpRules(); });
+  LogLine(" ");
+  LogLine("Rules Dump Complete.");
+}
+
+}  // namespace ketch

@@ -1,0 +1,19 @@
+// The commands of the main window: Init DB, All and Dump. The buttons and the
+// headless mode call the same functions; the window adds nothing to them.
+#pragma once
+
+namespace ketch {
+
+// Builds a fresh data database and, when that worked, loads the rule base.
+// Returns true when the data database was made (All is then enabled).
+bool cmdInitDB();
+
+// Writes the rule listing into the log, after the header when the Overwrite
+// box is ticked.
+void cmdDumpRules();
+
+// True while a command runs; a second one must not start meanwhile (file
+// reading lets the window process clicks).
+bool CommandRunning();
+
+}  // namespace ketch
