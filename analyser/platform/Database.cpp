@@ -48,7 +48,7 @@ std::string Quote(const std::string& name) {
   std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
   if (db) rc = sqlite3_extended_errcode(db);
   std::string description = Utf8ToCp1252(message);
-  if (!sql.empty()) description += " (SQL: " + sql + ")";
+  if (!sql.empty()) description += " (SQL: " + Utf8ToCp1252(sql) + ")";
   throw Error(rc, "SQLite", description);
 }
 
@@ -166,6 +166,13 @@ std::string ColumnSql(const std::string& name, bool integer, bool rowid, bool ze
   return s;
 }
 
+// In WAL mode NORMAL is safe against power loss and much faster; in the
+// rollback-journal mode of other files it is not, so they keep the default.
+void SetSynchronous(sqlite3* db) {
+  Stmt s(db, "PRAGMA journal_mode");
+  if (s.Step() && SameName(s.Column(0), "wal")) Exec(db, "PRAGMA synchronous=NORMAL");
+}
+
 bool IsIdentStart(unsigned char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c >= 0x80;
 }
@@ -268,7 +275,7 @@ void Database::OpenHandle(const std::string& path) {
   sqlite3_busy_timeout(db_, 10000);
   // Reading the schema is what tells a database from any other file.
   Exec(db_, "SELECT count(*) FROM sqlite_schema");
-  Exec(db_, "PRAGMA synchronous=NORMAL");
+  SetSynchronous(db_);
 }
 
 std::unique_ptr<Database> Database::Create(const std::string& path, const std::string& locale) {
@@ -288,6 +295,7 @@ std::unique_ptr<Database> Database::Create(const std::string& path, const std::s
   // WAL lets a query on another connection read committed rows while this
   // one goes on writing.
   Exec(d->db_, "PRAGMA journal_mode=WAL");
+  SetSynchronous(d->db_);
   return d;
 }
 
@@ -325,7 +333,7 @@ void Database::Close() {
 void Database::Execute(const std::string& sql) {
   if (!db_) Misuse("database is closed");
   AttachPending();
-  Exec(db_, AdaptSql(sql));
+  Exec(db_, AdaptSql(Cp1252ToUtf8(sql)));
 }
 
 void Database::BeginTrans() {
@@ -607,8 +615,7 @@ void Database::DeleteTableDef(const std::string& name) {
   nextId_.erase(LowerCase("main." + real));
 }
 
-int32_t Database::NextId(const std::string& schema, const std::string& table) {
-  std::string key = LowerCase(schema + "." + table);
+int32_t Database::NextId(const std::string& key, const std::string& schema, const std::string& table) {
   auto it = nextId_.find(key);
   if (it == nextId_.end()) {
     Stmt s(db_, "SELECT max(rowid) FROM " + schema + "." + Quote(table));
@@ -674,6 +681,7 @@ std::unique_ptr<Recordset> Database::OpenRecordset(const std::string& source, Re
     return s.Step() ? s.Column(0) : rs->table_;
   }();
   rs->autoColumn_ = RowidColumn(cols);
+  rs->idKey_ = LowerCase(rs->schema_ + "." + rs->table_);
   std::string target = rs->schema_ + "." + Quote(rs->table_);
   std::string names, params;
   for (size_t i = 0; i < cols.size(); ++i) {
@@ -834,7 +842,7 @@ void Recordset::AddNew() {
   Require(insert_ != nullptr, "record set cannot be written");
   std::fill(set_.begin(), set_.end(), 0);
   if (autoColumn_ >= 0) {
-    pending_[autoColumn_] = db_->NextId(schema_, table_);
+    pending_[autoColumn_] = db_->NextId(idKey_, schema_, table_);
     set_[autoColumn_] = 1;
   }
   mode_ = Mode::Adding;

@@ -129,7 +129,7 @@ class Database {
   Link* FindLink(const std::string& name);
   const Link* FindLink(const std::string& name) const;
   void RequireNotNull(const std::string& table, const std::vector<std::string>& fields);
-  int32_t NextId(const std::string& schema, const std::string& table);
+  int32_t NextId(const std::string& key, const std::string& schema, const std::string& table);
 
   sqlite3* db_ = nullptr;
   std::string path_;
@@ -193,6 +193,7 @@ class Recordset {
   RecordsetType type_ = dbOpenForwardOnly;
   std::string sql_;                      // for error texts
   std::string schema_, table_;           // written table
+  std::string idKey_;                    // its entry in Database::nextId_
   sqlite3_stmt* read_ = nullptr;         // forward-only query, or dynaset row by rowid
   sqlite3_stmt* insert_ = nullptr;       // made once, reused for every AddNew
   sqlite3_stmt* update_ = nullptr;

@@ -324,7 +324,16 @@ TEST(Database, ValuesAreTypedOnTheWayInAndOut) {
   EXPECT_TRUE(rs->IsEOF());
   EXPECT_EQ(Count(d->Handle(), "SELECT Link FROM \"Values\" WHERE Value IS NULL"), 12);
 
-  d->Execute("INSERT INTO mixed VALUES (2147483648, 2.5, 'x'), (-2147483648, NULL, 7)");
+  d->Execute("INSERT INTO mixed VALUES (2147483648, 2.5, 'x'), (-2147483648, NULL, 7), (0, 0, 'caf\xE9')");
+  EXPECT_EQ(Count(d->Handle(), "SELECT count(*) FROM mixed WHERE x = 'caf\xC3\xA9'"), 1);
+  try {
+    d->Execute("SELECT * FROM nowhere WHERE x = '\xE9'");
+    ADD_FAILURE();
+  } catch (const Error& e) {
+    EXPECT_EQ(e.Number, SQLITE_ERROR);
+    EXPECT_EQ(e.Source, "SQLite");
+    EXPECT_EQ(e.Description, "no such table: nowhere (SQL: SELECT * FROM nowhere WHERE x = '\xE9')");
+  }
   rs = d->OpenRecordset("mixed", dbOpenForwardOnly);
   EXPECT_EQ(ErrorOf([&] { rs->Fields("i"); }), errOverflow);
   EXPECT_EQ(rs->Fields("r"), Variant(2.5));
@@ -335,6 +344,8 @@ TEST(Database, ValuesAreTypedOnTheWayInAndOut) {
   EXPECT_EQ(rs->Fields(0), Variant(std::numeric_limits<int32_t>::min()));
   EXPECT_TRUE(rs->Fields(1).IsNull());
   EXPECT_EQ(rs->Fields("X"), Variant(int32_t{7}));
+  rs->MoveNext();
+  EXPECT_EQ(rs->Fields("x").AsText(), "caf\xE9");
   EXPECT_EQ(ErrorOf([&] { rs->AddNew(); }), SQLITE_MISUSE);
 }
 
