@@ -205,14 +205,12 @@ std::string AdaptSql(const std::string& sql) {
     out.append(sql, from, j - from);
     return j;
   };
-  auto lastNonBlank = [&]() {
-    for (size_t k = out.size(); k > 0; --k)
-      if (out[k - 1] != ' ' && out[k - 1] != '\t' && out[k - 1] != '\n' && out[k - 1] != '\r')
-        return out[k - 1];
-    return '\0';
-  };
+  bool afterDot = false;  // the last token was a lone "." (a qualifier's dot)
   while (i < n) {
     unsigned char c = static_cast<unsigned char>(sql[i]);
+    bool blank = c == ' ' || c == '\t' || c == '\n' || c == '\r';
+    const bool dotBefore = afterDot;
+    if (!blank && c != '.') afterDot = false;
     if (c == '\'' || c == '"' || c == '`') {
       i = copyUntil(static_cast<char>(c), i);
     } else if (c == '[') {
@@ -238,7 +236,7 @@ std::string AdaptSql(const std::string& sql) {
       while (j < n && IsIdentChar(static_cast<unsigned char>(sql[j]))) ++j;
       size_t k = j;
       while (k < n && (sql[k] == ' ' || sql[k] == '\t')) ++k;
-      bool qualified = (k < n && sql[k] == '.') || lastNonBlank() == '.';
+      bool qualified = (k < n && sql[k] == '.') || dotBefore;
       int len = static_cast<int>(j - i);
       if (qualified && sqlite3_keyword_check(sql.data() + i, len)) {
         out += '[';
@@ -249,6 +247,7 @@ std::string AdaptSql(const std::string& sql) {
       }
       i = j;
     } else {
+      if (c == '.') afterDot = true;
       out += static_cast<char>(c);
       ++i;
     }

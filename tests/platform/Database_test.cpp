@@ -121,6 +121,8 @@ TEST(AdaptSql, KeywordQualifiersAreBracketed) {
       {"SELECT 'it''s Values.x' -- Values.y\n, Order.z", "SELECT 'it''s Values.x' -- Values.y\n, [Order].z"},
       {"/* Values.a */ SELECT 1.e5, x", "/* Values.a */ SELECT 1.e5, x"},
       {"SELECT values . link", "SELECT [values] . link"},
+      {"SELECT 1. FROM t WHERE x = 2.", "SELECT 1. FROM t WHERE x = 2."},
+      {"SELECT caf\xC3\xA9.Order", "SELECT caf\xC3\xA9.[Order]"},
   };
   for (const Case& c : cases) EXPECT_EQ(AdaptSql(c.in), c.out);
 }
