@@ -63,15 +63,10 @@ void PutInteger(Out& out, std::int32_t value) {
   out.Append(text, static_cast<std::size_t>(end - text));
 }
 
-// As printf("%f") of the widened value; glibc's spelling of the non-finite ones.
 template <class Out>
 void PutFloat(Out& out, float single) {
-  const double value = single;
-  if (std::isnan(value)) return Put(out, std::signbit(value) ? "-nan" : "nan");
-  if (std::isinf(value)) return Put(out, value < 0 ? "-inf" : "inf");
-  char text[64];  // FLT_MAX has 39 digits before the point
-  auto [end, ec] = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 6);
-  out.Append(text, static_cast<std::size_t>(end - text));
+  char text[detail::kFixedFloatSize];
+  out.Append(text, detail::FormatFixed(single, text));
 }
 
 Result Inconsistent(Problem problem, std::uint64_t offset) {
@@ -146,6 +141,59 @@ Result Walk(std::span<const unsigned char> file, Out& out) {
 }
 
 }  // namespace
+
+namespace detail {
+
+std::size_t FormatFixed(float single, char* out) {
+  std::uint32_t bits;
+  std::memcpy(&bits, &single, sizeof bits);
+  const bool negative = bits >> 31;
+  const int biased = static_cast<int>(bits >> 23 & 0xFF);
+  std::uint64_t mantissa = bits & 0x7FFFFF;
+  if (biased == 0xFF) {
+    const char* text = mantissa != 0 ? (negative ? "-nan" : "nan") : (negative ? "-inf" : "inf");
+    const std::size_t size = std::strlen(text);
+    std::memcpy(out, text, size);
+    return size;
+  }
+  // value = mantissa * 2^exponent exactly.
+  const int exponent = biased == 0 ? -149 : biased - 150;
+  if (biased != 0) mantissa |= 0x800000;
+  if (exponent > 40) {
+    // Beyond 64-bit integers; rare enough to leave to the library.
+    const auto [end, ec] = std::to_chars(out, out + kFixedFloatSize, static_cast<double>(single),
+                                         std::chars_format::fixed, 6);
+    return static_cast<std::size_t>(end - out);
+  }
+  std::uint64_t whole = 0;
+  std::uint32_t fraction = 0;
+  if (exponent >= 0) {
+    whole = mantissa << exponent;
+  } else if (exponent >= -63) {
+    // Millionths, rounded half to even as printf rounds: mantissa * 10^6 < 2^44,
+    // so this is exact. Below 2^-63 the value is far under half a millionth.
+    const int shift = -exponent;
+    const std::uint64_t scaled = mantissa * 1000000;
+    std::uint64_t millionths = scaled >> shift;
+    const std::uint64_t rest = scaled & ((std::uint64_t{1} << shift) - 1);
+    const std::uint64_t half = std::uint64_t{1} << (shift - 1);
+    if (rest > half || (rest == half && (millionths & 1))) ++millionths;
+    whole = millionths / 1000000;
+    fraction = static_cast<std::uint32_t>(millionths % 1000000);
+  }
+
+  char* p = out;
+  if (negative) *p++ = '-';
+  p = std::to_chars(p, out + kFixedFloatSize, whole).ptr;
+  *p++ = '.';
+  for (int digit = 5; digit >= 0; --digit) {
+    static constexpr std::uint32_t kPowers[] = {1, 10, 100, 1000, 10000, 100000};
+    *p++ = static_cast<char>('0' + fraction / kPowers[digit] % 10);
+  }
+  return static_cast<std::size_t>(p - out);
+}
+
+}  // namespace detail
 
 HeaderCheck CheckHeader(std::span<const unsigned char> file) {
   if (file.size() < 4 || !std::equal(file.begin(), file.begin() + 4, kMagic)) {

@@ -110,4 +110,15 @@ class StringSink final : public TextSink {
 // returning.
 Result Decode(std::span<const unsigned char> file, TextSink* out);
 
+namespace detail {
+
+inline constexpr std::size_t kFixedFloatSize = 64;  // FLT_MAX has 39 digits before the point
+
+// Writes the single-precision value as printf("%f") writes it widened to
+// double (glibc's spelling of inf and nan) into out, which holds
+// kFixedFloatSize characters; returns the length.
+std::size_t FormatFixed(float value, char* out);
+
+}  // namespace detail
+
 }  // namespace krun

@@ -1,8 +1,11 @@
 // Fuzz target of the decoder: any bytes must decode without reading outside
-// them, the checking pass must agree with the writing pass, and a converted
-// file's text must end with a section's empty line.
+// them, the checking pass must agree with the writing pass, a converted
+// file's text must end with a section's empty line, and the first four bytes
+// read as a float must format as printf formats them.
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <span>
 
 #include "KrunDecoder.h"
@@ -39,6 +42,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const char end[4] = {'\r', '\n', '\r', '\n'};
     for (int i = 0; i < 4; ++i) {
       if (sink.tail[i] != end[i]) std::abort();
+    }
+  }
+  if (size >= 4) {
+    float value;
+    std::memcpy(&value, data, sizeof value);
+    char expected[64];
+    const int expectedSize = std::snprintf(expected, sizeof expected, "%f", static_cast<double>(value));
+    char text[krun::detail::kFixedFloatSize];
+    const std::size_t textSize = krun::detail::FormatFixed(value, text);
+    if (textSize != static_cast<std::size_t>(expectedSize) || std::memcmp(text, expected, textSize) != 0) {
+      std::abort();
     }
   }
   return 0;

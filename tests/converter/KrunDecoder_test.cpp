@@ -2,6 +2,8 @@
 // sink's buffer cuts it, and checking must agree with writing.
 #include "KrunDecoder.h"
 
+#include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -52,6 +54,29 @@ TEST(KrunDecoder, CheckingAgreesWithWritingAtEveryCut) {
   for (std::size_t cut = kHeaderSize + 1; cut <= tableStart; ++cut) {
     EXPECT_EQ(seen[cut - kHeaderSize], cut < 34 ? Outcome::Inconsistent : Outcome::UnrecognizedType)
         << "cut at " << cut;
+  }
+}
+
+TEST(KrunDecoder, FloatsReadAsPrintfWritesThem) {
+  // A spread of bit patterns over all exponents and both signs, plus the ties
+  // and boundaries where rounding to six places is easiest to get wrong.
+  std::vector<std::uint32_t> patterns = {0x00000000, 0x80000000, 0x00000001, 0x007FFFFF,
+                                         0x3C000000 /* 2^-7: 0.0078125, a tie */,
+                                         0x7F7FFFFF, 0xFF7FFFFF, 0x7F800000, 0xFF800000,
+                                         0x7FC00000, 0xFFC00001, 0x5F000000 /* 2^63 */,
+                                         0x5F800000 /* 2^64 */, 0xDF7FFFFF};
+  for (std::uint64_t bits = 0; bits <= 0xFFFFFFFF; bits += 2047) {
+    patterns.push_back(static_cast<std::uint32_t>(bits));
+  }
+  for (int k = 1; k < 64; ++k) patterns.push_back(BinaryValue::Float(static_cast<float>(k) / 128.0f).data);
+  for (const std::uint32_t bits : patterns) {
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "%f", static_cast<double>(value));
+    char text[detail::kFixedFloatSize];
+    const std::size_t size = detail::FormatFixed(value, text);
+    ASSERT_EQ(std::string(text, size), expected) << std::hex << "bits 0x" << bits;
   }
 }
 
