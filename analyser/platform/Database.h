@@ -71,6 +71,7 @@ class Database {
   // Closes the database: an open transaction is committed, statements freed;
   // record sets still open on it are closed too.
   void Close();
+  // The file's path as it was given.
   const std::string& Name() const { return path_; }
 
   // Runs SQL text that returns no rows (after AdaptSql); several statements
