@@ -1,0 +1,178 @@
+// Loading the rule base from the listing and dumping the listing: the
+// structure a load builds, the report and end of a failed load, and the
+// exact lines of the dump.
+#include "rules/mParse.h"
+
+#include <gtest/gtest.h>
+
+#include "rules/StoreFixture.h"
+
+namespace ketch {
+namespace {
+
+using test::ProgramEnded;
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+class ParseTest : public test::StoreFixture {
+ protected:
+  void SetUp() override {
+    StoreFixture::SetUp();
+    ASSERT_TRUE(InitData());
+    box_.clear();
+  }
+  // Runs f, which must end the program, and gives the exit status.
+  template <typename F>
+  int EndStatus(F f) {
+    try {
+      f();
+    } catch (const ProgramEnded& e) {
+      return e.status;
+    }
+    return -1;
+  }
+};
+
+TEST_F(ParseTest, SuppliedListingBuildsSectionsEntriesAndValuesInOrder) {
+  InitParse();
+  KeyedCollection<cSection>& base = RuleBase();
+  ASSERT_EQ(base.Count(), 3);
+  cSection& ship = base.Item("SHIP");
+  EXPECT_EQ(&ship, &base.Item(1));
+  EXPECT_EQ(ship.SectionName(), "Ship");
+  EXPECT_EQ(&base.Item("system"), &base.Item(2));
+  std::vector<std::string> names;
+  for (cEntry& e : ship) names.push_back(e.EntryName());
+  EXPECT_EQ(names, (std::vector<std::string>{"nickname", "ids_name", "mass", "hit_pts", "separable", "hp_type",
+                                              "da_archetype", "fuse"}));
+  cEntry& hp = ship.Item("HP_TYPE");
+  EXPECT_TRUE(hp.IsMultiLine());
+  EXPECT_TRUE(hp.HasVariableValues());
+  EXPECT_EQ(hp.EntryDB_ID(), 6);
+  EXPECT_TRUE(ship.Item("nickname").IsMandatory());
+  cEntry& fuse = ship.Item("fuse");
+  EXPECT_EQ(fuse.FixedValuesNo(), 3);
+  fuse.SetValues("fuse", "a, 1.5, 7", 1);
+  EXPECT_EQ(fuse.Occurrence(1).Value(3).ValueName(), "");
+  EXPECT_EQ(fuse.Occurrence(1).Value(2).ValueName(), "lifetime");
+  EXPECT_EQ(fuse.Occurrence(1).Value(3).ValueType(), vtLong);
+  EXPECT_EQ(FilesRead().Count(), 0);
+  EXPECT_NO_THROW(Storage());
+  EXPECT_EQ(box_, "");  // a good load logs nothing
+}
+
+TEST_F(ParseTest, SecondLoadReplacesRuleBaseAndEmptiesFilesRead) {
+  InitParse();
+  cSection* first = &RuleBase().Item("SHIP");
+  FilesRead().Add(std::make_unique<std::string>("a.ini"), "a.ini");
+  InitParse();
+  EXPECT_NE(&RuleBase().Item("SHIP"), first);
+  EXPECT_EQ(FilesRead().Count(), 0);
+}
+
+TEST_F(ParseTest, EmptyListingGivesEmptyRuleBaseAndStillOpensTheStore) {
+  SetListing({});
+  InitParse();
+  EXPECT_EQ(RuleBase().Count(), 0);
+  EXPECT_EQ(FilesRead().Count(), 0);
+  EXPECT_NO_THROW(Storage());
+}
+
+TEST_F(ParseTest, BadListingsAreReportedUnderInitParseAndEndTheProgram) {
+  const std::string row1 = "'S','a',1,1,0,0,0,1,'v',1,1,0,'Integer'";
+  struct Case {
+    const char* what;
+    std::vector<std::string> rows;
+    const char* error;
+  } cases[] = {
+      {"section in two runs",
+       {row1, "'T','b',1,1,0,0,0,2,'v',1,1,0,'Integer'", "'S','c',1,1,0,0,0,3,'v',1,1,0,'Integer'"},
+       "Error : This key is already associated with an element of this collection\r\nNumber: 457\r\n"},
+      {"entry in two runs",
+       {row1, "'S','b',1,1,0,0,0,2,'v',1,1,0,'Integer'", "'S','A',1,1,0,0,0,3,'v',1,1,0,'Integer'"},
+       "Number: 457\r\n"},
+      {"gap in positions",
+       {"'S','a',1,3,0,0,0,1,'v',1,1,0,'Integer'", "'S','a',1,3,0,0,0,1,'v',1,3,0,'Integer'"},
+       "Error : 10204 - Value Position Mismatch\r\nNumber: 10204\r\n"},
+      {"value after the multi value",
+       {"'S','a',1,1,0,1,0,1,'v',1,1,0,'Integer'", "'S','a',1,1,0,1,0,1,'m',1,2,1,'Integer'",
+        "'S','a',1,1,0,1,0,1,'m',1,3,1,'Integer'"},
+       "Number: 10210\r\n"},
+      {"null type", {"'S','a',1,1,0,0,0,1,'v',NULL,1,0,NULL"}, "Number: 94\r\n"},
+      {"null section name", {"NULL,'a',1,1,0,0,0,1,'v',1,1,0,'Integer'"}, "Number: 94\r\n"},
+      {"fixed count beyond 16 bits", {"'S','a',1,40000,0,0,0,1,'v',1,1,0,'Integer'"}, "Number: 6\r\n"},
+  };
+  for (const auto& c : cases) {
+    InitParse();  // a good rule base to be kept
+    cSection* kept = &RuleBase().Item("SHIP");
+    SetListing(c.rows);
+    box_.clear();
+    EXPECT_EQ(EndStatus([] { InitParse(); }), 3) << c.what;
+    EXPECT_NE(box_.find(c.error), std::string::npos) << c.what << "\n" << box_;
+    EXPECT_TRUE(EndsWith(box_, "\r\nInitParse\r\n")) << c.what;
+    EXPECT_EQ(&RuleBase().Item("SHIP"), kept) << c.what;
+    SettingsDB().Execute("DROP TABLE _bc_ListSections");
+    SettingsDB().Execute(
+        "CREATE VIEW _bc_ListSections AS SELECT s.SectionName AS SectionName, e.EntryName AS EntryName, "
+        "e.IDX AS \"_bc_entries.IDX\", e.FixedArgsNo AS FixedArgsNo, e.IsMultiLine AS IsMultiLine, "
+        "e.HasVarArgs AS HasVarArgs, e.IsMandatory AS IsMandatory, e.DB_ID AS DB_ID, v.ValueName AS ValueName, "
+        "v.Type AS Type, v.IDX AS \"_bc_values.IDX\", v.IsMulti AS IsMulti, t.TypeName AS TypeName "
+        "FROM _bc_sections s JOIN _bc_entries e ON e.Section = s.DB_ID LEFT JOIN _bc_values v ON v.Entry = "
+        "e.DB_ID LEFT JOIN _bc_types t ON t.Type = v.Type ORDER BY s.IDX, e.IDX, v.IDX");
+  }
+}
+
+TEST_F(ParseTest, LoadWithoutDataDatabaseFails) {
+  DataDBHandle().reset();
+  EXPECT_EQ(EndStatus([] { InitParse(); }), 3);
+  EXPECT_NE(box_.find("Number: 91\r\n"), std::string::npos) << box_;
+}
+
+TEST_F(ParseTest, DumpWritesTheListingLineByLine) {
+  SetListing({
+      "'Ship','hp_type',6,1,1,1,0,6,'hp',3,1,0,'String'",
+      "'Ship','hp_type',6,1,1,1,0,6,NULL,3,2,1,'String'",
+      "'Ship','fuse',9,2,0,0,0,7,'',1,1,0,'Integer'",
+      "'Ship','fuse',9,2,0,0,0,7,'t',2,2,0,NULL",
+      "'Good','bare',1,NULL,0,0,0,8,NULL,NULL,NULL,NULL,NULL",
+  });
+  DumpRules();
+  EXPECT_EQ(box_,
+            "Section: Ship\r\n"
+            "    Entry: hp_type, IDX: 6, MULTILine, VARArgs, FixedArgs: 1\r\n"
+            "        Value: hp, IDX: 1, FIXEDArg, String\r\n"
+            "        Value: < >, IDX: 2, VARArg, String\r\n"
+            "    Entry: fuse, IDX: 9, SINGLELine, NOVarArgs, FixedArgs: 2\r\n"
+            "        Value: , IDX: 1, FIXEDArg, Integer\r\n"
+            "        Value: t, IDX: 2, FIXEDArg, \r\n"
+            "Section: Good\r\n"
+            "    Entry: bare, IDX: 1, SINGLELine, NOVarArgs, FixedArgs: \r\n"
+            "        Value: < >, IDX: , FIXEDArg, \r\n");
+  EXPECT_TRUE(EndsWith(LogFile(), box_));
+}
+
+TEST_F(ParseTest, DumpIsTheSameBeforeAndAfterLoadAndLeavesTheRuleBase) {
+  DumpRules();
+  std::string before = box_;
+  EXPECT_NE(before.find("        Value: < >, IDX: 3, FIXEDArg, Integer\r\n"), std::string::npos) << before;
+  InitParse();
+  cSection* ship = &RuleBase().Item("SHIP");
+  box_.clear();
+  DumpRules();
+  EXPECT_EQ(box_, before);
+  EXPECT_EQ(&RuleBase().Item("SHIP"), ship);
+}
+
+TEST_F(ParseTest, EmptyListingDumpsNothingMissingListingEndsTheProgram) {
+  SetListing({});
+  DumpRules();
+  EXPECT_EQ(box_, "");
+  SettingsDB().Execute("DROP TABLE _bc_ListSections");
+  EXPECT_EQ(EndStatus([] { DumpRules(); }), 3);
+  EXPECT_TRUE(EndsWith(box_, "\r\nDumpRules\r\n")) << box_;
+}
+
+}  // namespace
+}  // namespace ketch
