@@ -14,12 +14,16 @@ bool NextToken(const std::string& T, int16_t& iPoz, std::string& sToken) {
   // or one past the end of T.
   size_t next = comma == std::string::npos ? T.size() + 1 : comma + 2;
   if (next > 32767) throw PlatformErrorOf(errOverflow);
-  size_t b = from, e = end;
-  while (b < e && T[b] == ' ') ++b;
-  while (e > b && T[e - 1] == ' ') --e;
-  sToken.assign(T, b, e - b);
+  sToken = TrimBlanks(std::string_view(T).substr(from, end - from));
   iPoz = static_cast<int16_t>(next);
   return true;
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+  size_t b = 0, e = text.size();
+  while (b < e && text[b] == ' ') ++b;
+  while (e > b && text[e - 1] == ' ') --e;
+  return text.substr(b, e - b);
 }
 
 }  // namespace ketch

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace ketch {
 
@@ -13,5 +14,8 @@ namespace ketch {
 // past it. Returns false when T is used up (an empty T gives no value, a
 // trailing comma no empty last value). Raises 6 when iPoz would pass 32767.
 bool NextToken(const std::string& T, int16_t& iPoz, std::string& sToken);
+
+// The text without blanks at either end (only the blank character counts).
+std::string_view TrimBlanks(std::string_view text);
 
 }  // namespace ketch

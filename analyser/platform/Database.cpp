@@ -14,6 +14,7 @@
 #include <limits>
 
 #include "platform/Error.h"
+#include "platform/Paths.h"
 #include "platform/Text.h"
 
 namespace ketch::db {
@@ -260,7 +261,8 @@ std::string AdaptSql(const std::string& sql) {
 
 void Database::OpenHandle(const std::string& path) {
   path_ = path;
-  int rc = sqlite3_open_v2(FileUri(path, "rw").c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI,
+  // Paths are Windows-style; only the opening maps them onto the file system.
+  int rc = sqlite3_open_v2(FileUri(ResolvePath(path), "rw").c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI,
                            nullptr);
   if (rc != SQLITE_OK) {
     std::string message = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
@@ -281,7 +283,7 @@ std::unique_ptr<Database> Database::Create(const std::string& path, const std::s
   if (LowerCase(locale).find("cp=1252") == std::string::npos) throw PlatformErrorOf(errInvalidArgument);
   // O_EXCL makes "fails when the file exists" hold even against a racing
   // creator; SQLite takes the empty file as a new database.
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  int fd = ::open(ResolvePath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) {
     int err = errno;
     throw Error(SQLITE_CANTOPEN, "SQLite",
@@ -424,7 +426,7 @@ std::string Database::AttachFile(const std::string& file) {
     std::string sql = "ATTACH ?1 AS " + schema;
     Stmt s(db_, sql);
     // mode=rw: attaching must never create a missing file.
-    s.Text(1, FileUri(Cp1252ToUtf8(file), "rw"));
+    s.Text(1, FileUri(ResolvePath(file), "rw"));
     s.Step();
     schemas_[file] = schema;
   }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/Error.h"
+#include "platform/Text.h"
 
 namespace ketch {
 namespace {
@@ -45,12 +46,16 @@ bool SameIgnoringCase(const std::string& a, const std::string& b) {
 }
 
 // The entry of folder whose name equals name ignoring case, or "" when none.
+// Names on disk may be UTF-8 while game text is code page 1252: both forms
+// are compared.
 std::string FindIgnoringCase(const std::string& folder, const std::string& name) {
   DIR* dir = opendir(folder.empty() ? "/" : folder.c_str());
   if (!dir) return {};
   std::string found;
   while (dirent* e = readdir(dir)) {
-    if (SameIgnoringCase(e->d_name, name)) {
+    std::string_view onDisk(e->d_name);
+    if (SameIgnoringCase(std::string(onDisk), name) ||
+        (!IsAscii(onDisk) && SameIgnoringCase(Utf8ToCp1252(onDisk), name))) {
       found = e->d_name;
       break;
     }
@@ -95,7 +100,10 @@ std::string ResolvePath(const std::string& windowsPath) {
     pos = slash == std::string::npos ? path.size() + 1 : slash + 1;
     if (part.empty()) continue;
     std::string candidate = resolved + "/" + part;
-    if (matching && !Exists(candidate) && part != "." && part != "..") {
+    if (matching && !Exists(candidate) && !IsAscii(part) &&
+        Exists(resolved + "/" + Cp1252ToUtf8(part))) {
+      candidate = resolved + "/" + Cp1252ToUtf8(part);
+    } else if (matching && !Exists(candidate) && part != "." && part != "..") {
       std::string real = FindIgnoringCase(resolved, part);
       if (!real.empty())
         candidate = resolved + "/" + real;

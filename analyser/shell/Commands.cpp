@@ -3,6 +3,8 @@
 #include <functional>
 
 #include "gamedata/mDataDB.h"
+#include "gamedata/mParse.h"
+#include "gamedata/mVDINI.h"
 #include "platform/App.h"
 #include "platform/Paths.h"
 #include "rules/mParse.h"
@@ -58,6 +60,14 @@ bool cmdInitDB() {
   if (!InitDataDB("VD.MDB", DataDBHandle())) return false;
   InitParse();
   return true;
+}
+
+void cmdAll() {
+  Running running;
+  if (OverwriteTicked()) Step("All", LogHeader);
+  Step("All", ReadGameINI);
+  Step("All", ReadOtherINIs);
+  for (int16_t id : kReferenceRules) Step("All", [id] { ReadINIFromValues(id); });
 }
 
 void cmdDumpRules() {

@@ -8,6 +8,10 @@ namespace ketch {
 // Returns true when the data database was made (All is then enabled).
 bool cmdInitDB();
 
+// Runs the whole analysis: the configuration walk, the further files, and the
+// files named by stored values, after the header when Overwrite is ticked.
+void cmdAll();
+
 // Writes the rule listing into the log, after the header when the Overwrite
 // box is ticked.
 void cmdDumpRules();

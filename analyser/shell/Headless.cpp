@@ -45,6 +45,7 @@ int RunHeadless(int argc, char** argv) {
   parser.addPositionalArgument("COMMAND",
                                "Commands, run in the order given, as the buttons:\n"
                                "  init  builds a fresh VD.MDB and loads the rule base\n"
+                               "  all   analyses the game (needs init before it)\n"
                                "  dump  writes the rule listing into the log",
                                "[COMMAND ...]");
   parser.process(app);
@@ -56,11 +57,18 @@ int RunHeadless(int argc, char** argv) {
     return exitUsage;
   }
   const QStringList commands = parser.positionalArguments();
+  bool initBefore = false;
   for (const QString& command : commands) {
-    if (command != "init" && command != "dump") {
-      UsageError("unknown command '" + command + "' (commands: init, dump)");
+    if (command != "init" && command != "all" && command != "dump") {
+      UsageError("unknown command '" + command + "' (commands: init, all, dump)");
       return exitUsage;
     }
+    // The rule base lives in memory: a run reads nothing without it.
+    if (command == "all" && !initBefore) {
+      UsageError("'all' needs 'init' before it in the same run");
+      return exitUsage;
+    }
+    initBefore = initBefore || command == "init";
   }
 
   LogView view;
@@ -77,18 +85,28 @@ int RunHeadless(int argc, char** argv) {
   if (parser.isSet(log)) settings->LogPath(ToBytes(parser.value(log)));
   if (parser.isSet(overwrite)) settings->OverwriteLog(ToBytes(overwriteValue));
 
+  bool initFailed = false;
+  int status = exitNormal;
   for (const QString& command : commands) {
-    if (command == "init")
-      cmdInitDB();
-    else if (command == "dump")
+    if (command == "init") {
+      initFailed = !cmdInitDB();
+    } else if (command == "all") {
+      if (initFailed) {
+        std::fprintf(stderr, "ketch: 'all' refused: 'init' failed (see the log)\n");
+        status = exitAllRefused;
+        break;
+      }
+      cmdAll();
+    } else if (command == "dump") {
       cmdDumpRules();
+    }
   }
 
   // Normal end: the settings are saved as when the window closes.
   settings.reset();
   SetSettings(nullptr);
   std::fflush(stdout);
-  return exitNormal;
+  return status;
 }
 
 }  // namespace ketch

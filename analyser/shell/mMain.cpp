@@ -45,6 +45,7 @@ int SubMain(int argc, char** argv) {
                                      : overwrite == 2 ? Qt::PartiallyChecked
                                                       : Qt::Unchecked);
   window.OnInitDB = [&window] { window.cmdAll->setEnabled(cmdInitDB()); };
+  window.OnAll = [] { cmdAll(); };
   window.OnDumpRules = [] { cmdDumpRules(); };
   SetEventPump([] { QApplication::processEvents(); });
   window.show();

@@ -55,6 +55,14 @@ TEST_F(PathsTest, DeleteFileReportsWhatIsMissing) {
   EXPECT_EQ(number(dir_ / "Nowhere/x.ini"), 76);
 }
 
+TEST_F(PathsTest, CodePage1252NamesFindTheirUtf8FilesOnDisk) {
+  test::WriteFile(dir_ / "Jeux \xC3\xA9t\xC3\xA9/DATA/x.ini", "x");  // UTF-8 on disk
+  EXPECT_EQ(ResolvePath(dir_.Path() + "\\Jeux \xE9t\xE9\\data\\X.INI"),
+            dir_ / "Jeux \xC3\xA9t\xC3\xA9/DATA/x.ini");
+  EXPECT_EQ(ResolvePath(dir_.Path() + "\\JEUX \xC9T\xC9\\data\\x.ini"),
+            dir_ / "Jeux \xC3\xA9t\xC3\xA9/DATA/x.ini");
+}
+
 TEST(CaseFolding, CodePage1252Letters) {
   EXPECT_EQ(UpperCase("ship_Arch\xE9\xFF\x9A"), "SHIP_ARCH\xC9\x9F\x8A");
   EXPECT_EQ(LowerCase("SHIP_ARCH\xC9\x9F\x8A\xD7"), "ship_arch\xE9\xFF\x9A\xD7");

@@ -1,0 +1,16 @@
+// The walk over the game's main configuration file: every [Data] entry of a
+// known kind names a data file, which is read, tested and stored under that
+// kind as its area.
+#pragma once
+
+#include "ini/Records.h"
+
+namespace ketch {
+
+// Walks VDPath\EXE\vandrel.ini and reads every [Data] file of the known kinds.
+void ReadGameINI();
+
+// Handles every entry of the [Data] section record R, in order.
+void DoSectionData(SectionRecord& R);
+
+}  // namespace ketch

@@ -1,0 +1,49 @@
+#include "ini/mINI.h"
+
+#include <memory>
+
+#include "gamedata/mDataDB.h"
+#include "ini/cFile.h"
+#include "ini/mSection.h"
+#include "rules/mParse.h"
+#include "shell/DoEvents.h"
+#include "shell/mError.h"
+
+namespace ketch {
+
+void ReadINIFile(const std::string& A, const std::string& P, LocationRecord& L) {
+  LogLine("    Processing " + P);
+  try {
+    try {
+      FilesRead().Add(std::make_unique<std::string>(P), P);
+    } catch (const Error& e) {
+      if (e.Number != errKeyExists) throw;
+      LogLine("Already parsed. Skipped.");
+      return;
+    }
+
+    cFile reader;
+    try {
+      reader.FileName(P);
+    } catch (const Error& e) {
+      if (e.Number != errFileNotFound && e.Number != errPathNotFound) throw;
+      LogLocationWarning(L, errCouldNotOpenReferredFile);
+      return;
+    }
+
+    // The rows of one file go in together; a query that follows references
+    // sees only files whose rows are complete.
+    BeginDataTrans();
+    SectionRecord R;
+    while (ReadNextSection(R, reader)) {
+      DoSection(A, R);
+      DoEvents();
+    }
+    CommitDataTrans();
+  } catch (const Error& e) {
+    LogError(e, "ReadINIFile");
+    EndProgram();
+  }
+}
+
+}  // namespace ketch

@@ -1,0 +1,17 @@
+// Reading one game data file: each file is read once per rule-base load,
+// section by section, and its rows are stored in one transaction.
+#pragma once
+
+#include <string>
+
+#include "ini/Records.h"
+
+namespace ketch {
+
+// Reads, tests and stores the file at path P under area A. A file already
+// read is skipped ("Already parsed. Skipped."), a missing one is warned 10306
+// against L, the place that named it. Unexpected failures are logged with the
+// context "ReadINIFile" and end the program.
+void ReadINIFile(const std::string& A, const std::string& P, LocationRecord& L);
+
+}  // namespace ketch

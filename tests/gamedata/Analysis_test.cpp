@@ -1,0 +1,176 @@
+// The whole analysis, end to end: the real ketch, headless, over a game tree
+// with text and binary files (converted by the real krun), checked against the
+// whole log and the rows of VD.MDB.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "GameFixture.h"
+
+namespace ketch {
+namespace {
+
+std::string Lines(std::initializer_list<std::string> lines) {
+  std::string text;
+  for (const auto& l : lines) text += l + "\r\n";
+  return text;
+}
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+class AnalysisTest : public test::GameFixture {
+ protected:
+  void SetUp() override {
+    GameFixture::SetUp();
+    SetRules(
+        "Ship\tnickname\t1\t0\t0\t1\t1\tnickname\t3\t1\t0\n"
+        "Ship\tids_name\t1\t0\t0\t0\t2\tids_name\t1\t1\t0\n"
+        "Ship\tmass\t1\t0\t0\t0\t3\tmass\t2\t1\t0\n"
+        "Ship\thp\t1\t1\t1\t0\t4\thp\t3\t1\t0\n"
+        "Ship\thp\t1\t1\t1\t0\t4\thardpoint\t3\t2\t1\n"
+        "Ship\tseparable\t1\t0\t0\t0\t5\tseparable\t4\t1\t0\n"
+        "Ship\tda_archetype\t1\t0\t0\t0\t101\tda_archetype\t3\t1\t0\n"
+        "system\tnickname\t1\t0\t0\t1\t70\tnickname\t3\t1\t0\n"
+        "system\tfile\t1\t0\t0\t1\t74\tfile\t3\t1\t0\n");
+  }
+};
+
+TEST_F(AnalysisTest, AGameWithEveryKindOfLineAndFinding) {
+  SetOtherINIs({"misc\\extra.ini", "missions\\mbases.ini"});
+  GameFile("EXE/vandrel.ini", Lines({"[Resources]", "dll = resources.dll", "", "[Data]",
+                                     "ships = ships\\shipdata.ini",
+                                     "universe = universe\\universe.ini",
+                                     "Solar = solar\\capital.ini", "bases =", "goods",
+                                     "equipment = equip\\missing.ini",
+                                     "ships = SHIPS\\ShipData.ini", "[data]", "x = y"}));
+  GameFile("DATA/ships/shipdata.ini",
+           Lines({"; ship data", "[Ship]", "nickname = li_fighter", "ids_name = 12.5",
+                  "mass = 1e3", "; hardpoints follow", "hp = hp_gun, hp01, hp02",
+                  "hp = hp_turret", "separable", "ids_name = 7", "mass = heavy", "hit_pts = 5",
+                  "da_archetype = ships\\li_fighter.ini", "", "[Ship", "nickname = li_elite",
+                  "ids_name = 2147483648", "mass = 1.5, 2", "separable = maybe",
+                  "da_archetype = ships\\li_fighter.ini",
+                  "[Station]", "nickname = x"}));
+  BinaryGameFile("DATA/universe/universe.ini",
+                 "[system]\nnickname = br01\nfile = systems\\br01\\br01.ini\n\n"
+                 "[system]\nnickname = br02\nfile = systems\\br02\\br02.ini\n\n");
+  GameFile("DATA/Universe/systems/br01/br01.ini", Lines({"[Ship]", "nickname = br01_ship"}));
+  GameFile("DATA/ships/li_fighter.ini", Lines({"[Ship]", "nickname = li_fighter_arch"}));
+  GameFile("DATA/misc/extra.ini", Lines({"[Ship]", "nickname = extra"}));
+
+  auto r = Ketch({"init", "all"});
+  ASSERT_EQ(r.status, 0) << r.err;
+
+  const std::string S = "{G}\\DATA\\ships\\shipdata.ini";
+  std::string expected = Lines({
+      "Ketch v 0.9.7 Log File", " ", "VD Path {G}", "Log Path {L}", " ",
+      "Processing {G}\\EXE\\vandrel.ini",
+      "     NOT Processing (in Ketch v 0.9.7) section [Resources]",
+      "    Processing Section [Data]",
+      "        Processing ships ships\\shipdata.ini",
+      "    Processing " + S,
+      "WARN: File " + S + " line 9",
+      "      !separable! line found. Changed to !separable = true!",
+      "WARN: File " + S + " line 9", "      Section [Ship] line 7",
+      "      10209 - Entry is Not Multiline !ids_name!7!", "",
+      "WARN: File " + S + " line 10", "      Section [Ship] line 8",
+      "      10209 - Entry is Not Multiline !mass!heavy!", "",
+      "WARN: File " + S + " line 11", "      Section [Ship] line 9",
+      "      10302 - Unknown Entry !hit_pts!5!", "",
+      "WARN: File " + S + " line 16", "      Section [[Ship] line 1",
+      "      10301 - Section has no closing bracket ![Ship!!", "",
+      "WARN: File " + S + " line 17", "      Section [Ship] line 2",
+      "      10104 - Value Overflow !ids_name!2147483648!", "",
+      "WARN: File " + S + " line 18", "      Section [Ship] line 3",
+      "      10205 - Too Many Values !mass!1.5, 2!", "",
+      "WARN: File " + S + " line 19", "      Section [Ship] line 4",
+      "      10101 - Value Type Mismatch !separable!maybe!", "",
+      "WARN: File " + S + " line 22", "      Section [Station] line 1",
+      "      10305 - Unknown Section !nickname!x!", "",
+      "        Processing universe universe\\universe.ini",
+      "    Processing {G}\\DATA\\universe\\universe.ini",
+      "        NOT Processing (in Ketch v 0.9.7) Solar solar\\capital.ini",
+      "        NOT Processing (in Ketch v 0.9.7) bases ",
+      "WARN: File {G}\\EXE\\vandrel.ini line 9", "      Section [Data] line 5",
+      "      10304 - Entry With no Value !goods!!", "",
+      "        Processing equipment equip\\missing.ini",
+      "    Processing {G}\\DATA\\equip\\missing.ini",
+      "WARN: File {G}\\EXE\\vandrel.ini line 10", "      Section [Data] line 6",
+      "      10306 - Could not open referred file !equipment!equip\\missing.ini!", "",
+      "        Processing ships SHIPS\\ShipData.ini",
+      "    Processing {G}\\DATA\\SHIPS\\ShipData.ini",
+      "Already parsed. Skipped.",
+      "    NOT Processing (by design) section [data]",
+      "Done Processing {G}\\EXE\\vandrel.ini",
+      "", "", "Reading files for other INIs",
+      "    Processing {G}\\DATA\\misc\\extra.ini",
+      "    Processing {G}\\DATA\\missions\\mbases.ini",
+      "WARN: File N/A line 0", "      Section [N/A] line 0",
+      "      10306 - Could not open referred file !N/A!missions\\mbases.ini!", "",
+      "Done Reading files for other INIs",
+      "", "", "Reading files for value ID 74",
+      "", "", "Reading files for value ID 74 universe, system, file",
+      "    Processing {G}\\Data\\Universe\\systems\\br01\\br01.ini",
+      "    Processing {G}\\Data\\Universe\\systems\\br02\\br02.ini",
+      "WARN: File {G}\\DATA\\universe\\universe.ini line 7", "      Section [system] line 2",
+      "      10306 - Could not open referred file !file!systems\\br02\\br02.ini!", "",
+      "Done Reading files for value ID 74 universe, system, file",
+      "", "", "Reading files for value ID 101",
+      "", "", "Reading files for value ID 101 ships, ship, da_archetype",
+      "    Processing {G}\\DATA\\ships\\li_fighter.ini",
+      "    Processing {G}\\DATA\\ships\\li_fighter.ini",
+      "Already parsed. Skipped.",
+      "Done Reading files for value ID 101 ships, ship, da_archetype",
+  });
+  for (const char* id : {"871", "877", "879", "64", "824", "1034", "1040", "1055", "1107", "1169", "872"})
+    expected += Lines({"", "", std::string("Reading files for value ID ") + id,
+                       std::string("Done Reading files for value ID ") + id + " , , "});
+  expected = Replace(Replace(expected, "{G}", game_), "{L}", log_);
+  EXPECT_EQ(Log(), expected);
+  // What the box shows goes to standard output: the same text.
+  EXPECT_EQ(r.out.substr(r.out.size() - expected.size()), expected);
+
+  const std::string G = game_;
+  EXPECT_EQ(Rows("VD.MDB", "SELECT DB_ID, Area, Section, File, Line FROM Sections ORDER BY DB_ID"),
+            (std::vector<std::string>{
+                "1|ships|ship|" + G + "\\DATA\\ships\\shipdata.ini|2",
+                "2|ships|ship|" + G + "\\DATA\\ships\\shipdata.ini|15",
+                "3|universe|system|" + G + "\\DATA\\universe\\universe.ini|1",
+                "4|universe|system|" + G + "\\DATA\\universe\\universe.ini|5",
+                "5|hardcoded|ship|" + G + "\\DATA\\misc\\extra.ini|1",
+                "6|universe|ship|" + G + "\\Data\\Universe\\systems\\br01\\br01.ini|1",
+                "7|ships|ship|" + G + "\\DATA\\ships\\li_fighter.ini|1",
+            }));
+  // Entries in the order of the section's entry rules; their values in
+  // position order.
+  EXPECT_EQ(Rows("VD.MDB",
+                 "SELECT e.Link, e.Entry, e.EntryID, e.Line, group_concat(v.Value, ';') FROM Entries e "
+                 "LEFT JOIN \"Values\" v ON v.Link = e.DB_ID GROUP BY e.DB_ID ORDER BY e.DB_ID"),
+            (std::vector<std::string>{
+                "1|nickname|1|3|li_fighter",
+                "1|ids_name|2|4|12",
+                "1|mass|3|5|1000",
+                "1|hp|4|6|hp_gun;hp01;hp02",
+                "1|hp|4|7|hp_turret",
+                "1|separable|5|8|True",
+                "1|da_archetype|101|12|ships\\li_fighter.ini",
+                "2|nickname|1|16|li_elite",
+                "2|da_archetype|101|20|ships\\li_fighter.ini",
+                "3|nickname|70|2|br01",
+                "3|file|74|3|systems\\br01\\br01.ini",
+                "4|nickname|70|6|br02",
+                "4|file|74|7|systems\\br02\\br02.ini",
+                "5|nickname|1|2|extra",
+                "6|nickname|1|2|br01_ship",
+                "7|nickname|1|2|li_fighter_arch",
+            }));
+  // The converted text of the binary file is gone; the game tree is as it was.
+  EXPECT_FALSE(std::filesystem::exists(game_ + "/DATA/universe/universe.ini.txt"));
+}
+
+}  // namespace
+}  // namespace ketch
