@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cmath>
 #include <cstring>
+#include <type_traits>
 
 namespace krun {
 
@@ -35,9 +35,10 @@ class StringTable {
 
   // Only for offsets that are Inside and Terminated.
   std::string_view At(std::uint64_t offset) const {
-    const auto* start = data_ + offset;
-    const auto* end = static_cast<const unsigned char*>(std::memchr(start, 0, size_ - offset));
-    return {reinterpret_cast<const char*>(start), static_cast<std::size_t>(end - start)};
+    const auto* start = reinterpret_cast<const char*>(data_ + offset);
+    const auto* end = static_cast<const char*>(std::memchr(start, 0, size_ - offset));
+    // Only a file changed under a running krun lacks the zero found before.
+    return {start, end != nullptr ? static_cast<std::size_t>(end - start) : size_ - offset};
   }
 
  private:
@@ -56,17 +57,36 @@ void Put(Out& out, std::string_view text) {
   out.Append(text.data(), text.size());
 }
 
+// Numbers are formatted straight into the sink's buffer when it has room.
 template <class Out>
 void PutInteger(Out& out, std::int32_t value) {
-  char text[16];
-  auto [end, ec] = std::to_chars(text, text + sizeof text, value);
-  out.Append(text, static_cast<std::size_t>(end - text));
+  if constexpr (!std::is_same_v<Out, NoText>) {
+    constexpr std::size_t kSize = 11;  // "-2147483648"
+    char local[kSize];
+    char* text = out.Reserve(kSize);
+    char* start = text != nullptr ? text : local;
+    char* end = std::to_chars(start, start + kSize, value).ptr;
+    if (text != nullptr) {
+      out.Commit(end);
+    } else {
+      out.Append(local, static_cast<std::size_t>(end - local));
+    }
+  }
 }
 
 template <class Out>
-void PutFloat(Out& out, float single) {
-  char text[detail::kFixedFloatSize];
-  out.Append(text, detail::FormatFixed(single, text));
+void PutFloat(Out& out, float value) {
+  if constexpr (!std::is_same_v<Out, NoText>) {
+    char local[detail::kFixedFloatSize];
+    char* text = out.Reserve(detail::kFixedFloatSize);
+    char* start = text != nullptr ? text : local;
+    const std::size_t size = detail::FormatFixed(value, start);
+    if (text != nullptr) {
+      out.Commit(start + size);
+    } else {
+      out.Append(local, size);
+    }
+  }
 }
 
 Result Inconsistent(Problem problem, std::uint64_t offset) {
@@ -187,10 +207,10 @@ std::size_t FormatFixed(float single, char* out) {
   p = std::to_chars(p, out + kFixedFloatSize, whole).ptr;
   *p++ = '.';
   for (int digit = 5; digit >= 0; --digit) {
-    static constexpr std::uint32_t kPowers[] = {1, 10, 100, 1000, 10000, 100000};
-    *p++ = static_cast<char>('0' + fraction / kPowers[digit] % 10);
+    p[digit] = static_cast<char>('0' + fraction % 10);
+    fraction /= 10;
   }
-  return static_cast<std::size_t>(p - out);
+  return static_cast<std::size_t>(p + 6 - out);
 }
 
 }  // namespace detail

@@ -72,6 +72,15 @@ class TextSink {
       Spill(text, size);
     }
   }
+  // Room for size characters at the end of the buffer, to be filled and then
+  // handed back through Commit; nullptr when the buffer is smaller than that.
+  char* Reserve(std::size_t size) {
+    if (size > capacity_) return nullptr;
+    if (size > capacity_ - used_) Flush();
+    return buffer_.get() + used_;
+  }
+  void Commit(const char* end) { used_ = static_cast<std::size_t>(end - buffer_.get()); }
+
   // Hands whatever is buffered to Emit.
   void Flush();
 

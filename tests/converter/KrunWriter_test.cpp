@@ -76,6 +76,7 @@ TEST(KrunWriter, ParsesSectionsEntriesAndValues) {
 TEST(KrunWriter, RefusesWhatItCannotWrite) {
   EXPECT_THROW(ParseTextIni("[s]\nno equals sign\n"), std::invalid_argument);
   EXPECT_THROW(ParseTextIni("a = 1\n[s]\n"), std::invalid_argument);
+  EXPECT_THROW(WriteBinaryIniFile("/nonexistent-folder/x.ini", "[s]\n"), std::runtime_error);
   EXPECT_THROW(EncodeBinaryIni({{"s\0x"s, {}}}), std::invalid_argument);
   EXPECT_THROW(EncodeBinaryIni({{"s", {{"e", {BinaryValue::String("a\0b"s)}}}}}),
                std::invalid_argument);
