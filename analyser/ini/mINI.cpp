@@ -26,7 +26,10 @@ void ReadINIFile(const std::string& A, const std::string& P, LocationRecord& L) 
     try {
       reader.FileName(P);
     } catch (const Error& e) {
-      if (e.Number != errFileNotFound && e.Number != errPathNotFound) throw;
+      // A name that leads to a folder or to an unreadable file is as unusable
+      // as a missing one; one bad name must not end the whole run.
+      if (e.Number != errFileNotFound && e.Number != errPathNotFound && e.Number != errPathFileAccess)
+        throw;
       LogLocationWarning(L, errCouldNotOpenReferredFile);
       return;
     }

@@ -16,6 +16,7 @@ enum PlatformError : int32_t {
   errSubscript = 9,         // position outside a list
   errTypeMismatch = 13,
   errFileNotFound = 53,
+  errPathFileAccess = 75,  // a folder, or a file that may not be read
   errPathNotFound = 76,
   errKeyExists = 457,
   errEndOfFile = 62,

@@ -92,6 +92,7 @@ int RunHeadless(int argc, char** argv) {
       initFailed = !cmdInitDB();
     } else if (command == "all") {
       if (initFailed) {
+        std::fflush(stdout);
         std::fprintf(stderr, "ketch: 'all' refused: 'init' failed (see the log)\n");
         status = exitAllRefused;
         break;

@@ -116,6 +116,9 @@ void frmMain::ConnectHandlers() {
   connect(cmdInitDB, &QPushButton::clicked, this, [this, run] { run(OnInitDB); });
   connect(cmdAll, &QPushButton::clicked, this, [this, run] { run(OnAll); });
   connect(cmdDumpRules, &QPushButton::clicked, this, [this, run] { run(OnDumpRules); });
+  OnInitDB = [this] { cmdAll->setEnabled(::ketch::cmdInitDB()); };
+  OnAll = [] { ::ketch::cmdAll(); };
+  OnDumpRules = [] { ::ketch::cmdDumpRules(); };
   ShowPicker = [](frmMain& main) {
     frmPath picker(main.aPath, &main);
     picker.exec();

@@ -35,7 +35,8 @@ class frmMain : public QWidget {
   // The folder being chosen, passed between Browse and the folder picker.
   QString aPath;
 
-  // The commands of the three buttons; set by the program.
+  // The commands of the three buttons (the shell's commands; tests replace
+  // them). A failed Init DB disables All until one succeeds.
   std::function<void()> OnInitDB, OnAll, OnDumpRules;
 
   // Runs the folder picker for the box (the Browse buttons). Tests replace

@@ -6,7 +6,6 @@
 
 #include "platform/App.h"
 #include "platform/Text.h"
-#include "shell/Commands.h"
 #include "shell/DoEvents.h"
 #include "shell/Headless.h"
 #include "shell/cSettings.h"
@@ -44,9 +43,6 @@ int SubMain(int argc, char** argv) {
   window.chkOverwrite->setCheckState(overwrite == 1   ? Qt::Checked
                                      : overwrite == 2 ? Qt::PartiallyChecked
                                                       : Qt::Unchecked);
-  window.OnInitDB = [&window] { window.cmdAll->setEnabled(cmdInitDB()); };
-  window.OnAll = [] { cmdAll(); };
-  window.OnDumpRules = [] { cmdDumpRules(); };
   SetEventPump([] { QApplication::processEvents(); });
   window.show();
   int status = app.exec();

@@ -172,5 +172,140 @@ TEST_F(AnalysisTest, AGameWithEveryKindOfLineAndFinding) {
   EXPECT_FALSE(std::filesystem::exists(game_ + "/DATA/universe/universe.ini.txt"));
 }
 
+// Each pass follows exactly the rows stored before its query started: rows
+// stored while it reads belong to later passes only.
+TEST_F(AnalysisTest, APassSeesOnlyTheRowsStoredBeforeIt) {
+  SetRules(
+      "Ship\tnickname\t1\t0\t0\t1\t1\tnickname\t3\t1\t0\n"
+      "Ship\tda_archetype\t1\t0\t0\t0\t101\tda_archetype\t3\t1\t0\n"
+      "Ship\tloadout\t1\t0\t0\t0\t871\tloadout\t3\t1\t0\n");
+  SetOtherINIs({});
+  GameFile("EXE/vandrel.ini", Lines({"[Data]", "ships = a.ini"}));
+  // a names itself and b (rule 101); b names c (871, a later pass) and x
+  // (101, the pass that is reading b); c names d (101, already over).
+  GameFile("DATA/a.ini", Lines({"[Ship]", "nickname = a", "da_archetype = a.ini", "[Ship]",
+                                "nickname = a2", "da_archetype = b.ini"}));
+  GameFile("DATA/b.ini", Lines({"[Ship]", "nickname = b", "loadout = c.ini", "da_archetype = x.ini"}));
+  GameFile("DATA/c.ini", Lines({"[Ship]", "nickname = c", "da_archetype = d.ini"}));
+  GameFile("DATA/d.ini", Lines({"[Ship]", "nickname = d"}));
+  GameFile("DATA/x.ini", Lines({"[Ship]", "nickname = x"}));
+
+  auto r = Ketch({"init", "all"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string G = game_;
+  EXPECT_EQ(Rows("VD.MDB", "SELECT Area, File FROM Sections ORDER BY DB_ID"),
+            (std::vector<std::string>{"ships|" + G + "\\DATA\\a.ini", "ships|" + G + "\\DATA\\a.ini",
+                                      "ships|" + G + "\\DATA\\b.ini", "ships|" + G + "\\DATA\\c.ini"}));
+  std::string log = Log();
+  EXPECT_NE(log.find(Replace(Lines({"Reading files for value ID 101 ships, ship, da_archetype",
+                                    "    Processing {G}\\DATA\\a.ini", "Already parsed. Skipped.",
+                                    "    Processing {G}\\DATA\\b.ini",
+                                    "Done Reading files for value ID 101 ships, ship, da_archetype"}),
+                             "{G}", G)),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find(Replace(Lines({"Reading files for value ID 871 ships, ship, loadout",
+                                    "    Processing {G}\\DATA\\c.ini",
+                                    "Done Reading files for value ID 871 ships, ship, loadout"}),
+                             "{G}", G)),
+            std::string::npos);
+  EXPECT_EQ(log.find("d.ini"), log.rfind("d.ini"));  // named by c, never read
+  EXPECT_EQ(log.find("DATA\\d.ini"), std::string::npos);
+  EXPECT_EQ(log.find("DATA\\x.ini"), std::string::npos);
+}
+
+TEST_F(AnalysisTest, AMissingGameFolderIsReportedAndTheRunGoesOn) {
+  SetOtherINIs({"m.ini"});
+  game_ = dir_ / "no-such-game";
+  auto r = Ketch({"init", "all"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::string G = game_;
+  EXPECT_NE(Log().find(Replace(Lines({"Processing {G}\\EXE\\vandrel.ini", "Error : Path not found",
+                                      "Number: 76", "Source: ketch",
+                                      "Unable to open {G}\\EXE\\vandrel.ini",
+                                      "Done Processing {G}\\EXE\\vandrel.ini", "", "",
+                                      "Reading files for other INIs", "    Processing {G}\\DATA\\m.ini"}),
+                               "{G}", G)),
+            std::string::npos)
+      << Log();
+  EXPECT_NE(Log().find("Done Reading files for value ID 872 , , \r\n"), std::string::npos);
+}
+
+TEST_F(AnalysisTest, EmptyAndBinaryConfigurationFiles) {
+  SetOtherINIs({});
+  GameFile("EXE/vandrel.ini", "");
+  auto r = Ketch({"init", "all"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(Log().find(Replace(Lines({"Processing {G}\\EXE\\vandrel.ini", "Done Processing {G}\\EXE\\vandrel.ini"}),
+                               "{G}", game_)),
+            std::string::npos);
+
+  BinaryGameFile("EXE/vandrel.ini", "[Data]\nships = s.ini\n\n");
+  GameFile("DATA/s.ini", Lines({"[Ship]", "nickname = s"}));
+  r = Ketch({"init", "all"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(Log().find("        Processing ships s.ini\r\n"), std::string::npos) << Log();
+  EXPECT_EQ(Rows("VD.MDB", "SELECT count(*) FROM Sections"), std::vector<std::string>{"1"});
+  EXPECT_FALSE(std::filesystem::exists(game_ + "/EXE/vandrel.ini.txt"));
+}
+
+TEST_F(AnalysisTest, ADataEntryNamingAFolderIsWarnedLikeAMissingFile) {
+  SetOtherINIs({});
+  GameFile("EXE/vandrel.ini", Lines({"[Data]", "ships = folder", "goods = g.ini"}));
+  std::filesystem::create_directories(game_ + "/DATA/folder");
+  GameFile("DATA/g.ini", Lines({"[Ship]", "nickname = g"}));
+  auto r = Ketch({"init", "all"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(Log().find("      10306 - Could not open referred file !ships!folder!\r\n"), std::string::npos) << Log();
+  EXPECT_EQ(Rows("VD.MDB", "SELECT Area FROM Sections"), std::vector<std::string>{"goods"});
+}
+
+TEST_F(AnalysisTest, AFullSectionEndsTheRunWithEverythingStoredSoFarKept) {
+  SetOtherINIs({});
+  GameFile("EXE/vandrel.ini", Lines({"[Data]", "ships = first.ini", "goods = big.ini", "stars = never.ini"}));
+  GameFile("DATA/first.ini", Lines({"[Ship]", "nickname = first"}));
+  GameFile("DATA/never.ini", Lines({"[Ship]", "nickname = never"}));
+  std::string big = "[Ship]\r\nnickname = big\r\n";
+  for (int i = 0; i < 2048; ++i) big += "hp = h\r\n";
+  GameFile("DATA/big.ini", big);
+  auto r = Ketch({"init", "all"});
+  EXPECT_EQ(r.status, 3);
+  std::string log = Log();
+  EXPECT_NE(log.find("Error : Subscript out of range\r\nNumber: 9\r\nSource: ketch\r\nReadINIFile\r\n"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(log.find("never.ini"), std::string::npos);
+  EXPECT_EQ(Rows("VD.MDB", "SELECT Area FROM Sections"), std::vector<std::string>{"ships"});
+  EXPECT_EQ(Rows("VD.MDB", "PRAGMA integrity_check"), std::vector<std::string>{"ok"});
+}
+
+TEST_F(AnalysisTest, ASectionOfExactly2048LinesIsRead) {
+  SetOtherINIs({});
+  GameFile("EXE/vandrel.ini", Lines({"[Data]", "ships = big.ini"}));
+  std::string big = "[Ship]\r\n";
+  for (int i = 0; i < 2048; ++i) big += "nickname = n" + std::to_string(i) + "\r\n";
+  GameFile("DATA/big.ini", big);
+  auto r = Ketch({"init", "all"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  // One good line; the other 2047 are second lines of a single-line entry.
+  EXPECT_EQ(Rows("VD.MDB", "SELECT count(*) FROM Entries"), std::vector<std::string>{"1"});
+  const std::string log = Log();
+  size_t warnings = 0;
+  for (size_t at = 0; (at = log.find("10209 - Entry is Not Multiline", at)) != std::string::npos; ++at) ++warnings;
+  EXPECT_EQ(warnings, 2047u);
+  EXPECT_NE(log.find("      Section [Ship] line 2048\r\n"), std::string::npos);
+}
+
+TEST_F(AnalysisTest, AllWithoutInitIsAUsageErrorAndAFailedInitRefusesAll) {
+  auto r = Ketch({"all"});
+  EXPECT_EQ(r.status, 1);
+  // A folder where VD.MDB should be: Init DB fails and All is refused.
+  std::filesystem::create_directories(bin_ + "/VD.MDB");
+  r = Ketch({"init", "all"});
+  EXPECT_EQ(r.status, 4);
+  EXPECT_NE(Log().find("\r\nUnable to create " + bin_ + "\\VD.MDB\r\n"), std::string::npos) << Log();
+  EXPECT_EQ(Log().find("Processing"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace ketch
