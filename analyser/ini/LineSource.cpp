@@ -71,12 +71,10 @@ bool LineSplitter::Available() {
   }
 }
 
-bool LineSplitter::AtEnd() { return !Available(); }
-
-bool LineSplitter::Next(std::string_view& line) {
+bool LineSplitter::NextAcrossBlocks(std::string_view& line) {
   if (!Available()) return false;
   const char* start = block_.get() + pos_;
-  const char* cr = static_cast<const char*>(std::memchr(start, '\r', len_ - pos_));
+  const char* cr = scan::Find(start, block_.get() + len_, '\r');
   if (cr) {
     line = std::string_view(start, static_cast<size_t>(cr - start));
     pos_ = static_cast<size_t>(cr - block_.get()) + 1;
@@ -86,7 +84,7 @@ bool LineSplitter::Next(std::string_view& line) {
   joined_.assign(start, len_ - pos_);
   pos_ = len_;
   while (Fill()) {
-    cr = static_cast<const char*>(std::memchr(block_.get(), '\r', len_));
+    cr = scan::Find(block_.get(), block_.get() + len_, '\r');
     if (cr) {
       joined_.append(block_.get(), static_cast<size_t>(cr - block_.get()));
       pos_ = static_cast<size_t>(cr - block_.get()) + 1;

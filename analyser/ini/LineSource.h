@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "ini/ByteScan.h"
+
 namespace ketch {
 
 // Where the bytes of a file come from.
@@ -63,14 +65,35 @@ class LineSplitter {
   std::string_view Peek(size_t n);
 
   // True when no further line is left (reads ahead when it must).
-  bool AtEnd();
+  bool AtEnd() {
+    SkipLineFeed();
+    return pos_ == len_ && !Available();
+  }
 
   // Sets line to the next physical line without its end and returns true, or
   // returns false at the end. The view lasts until the next call on the
   // splitter. Raises what the source raises.
-  bool Next(std::string_view& line);
+  bool Next(std::string_view& line) {
+    // Inline for the common case: the whole line lies in the block.
+    SkipLineFeed();
+    const char* start = block_.get() + pos_;
+    if (const char* cr = pos_ < len_ ? scan::Find(start, block_.get() + len_, '\r') : nullptr) {
+      line = std::string_view(start, static_cast<size_t>(cr - start));
+      pos_ = static_cast<size_t>(cr - block_.get()) + 1;
+      skipLineFeed_ = true;
+      return true;
+    }
+    return NextAcrossBlocks(line);
+  }
 
  private:
+  void SkipLineFeed() {
+    if (skipLineFeed_ && pos_ < len_) {
+      skipLineFeed_ = false;
+      if (block_[pos_] == '\n') ++pos_;
+    }
+  }
+  bool NextAcrossBlocks(std::string_view& line);
   // Refills the block (appending while bytes are unread); false at the end.
   bool Fill();
   // Drops a line feed that follows a line's carriage return; false at the end.

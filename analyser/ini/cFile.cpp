@@ -34,16 +34,21 @@ Error ConversionError() { return Error(errKrunFailed, App::EXEName() + ".cFile",
 // blank, so trimming tabs from the raw text is the same as trimming blanks
 // after the replacement, and it saves copying what is trimmed.
 void CleanLine(std::string_view raw, std::string& out) {
-  if (const void* semi = std::memchr(raw.data(), ';', raw.size()))
-    raw = raw.substr(0, static_cast<size_t>(static_cast<const char*>(semi) - raw.data()));
-  size_t begin = 0, end = raw.size();
-  while (begin < end && (raw[begin] == ' ' || raw[begin] == '\t')) ++begin;
-  while (end > begin && (raw[end - 1] == ' ' || raw[end - 1] == '\t')) --end;
-  out.assign(raw.data() + begin, end - begin);
-  char* tab = static_cast<char*>(std::memchr(out.data(), '\t', out.size()));
-  if (!tab) return;
-  for (char* p = tab; p != out.data() + out.size(); ++p)
-    if (*p == '\t') *p = ' ';
+  const char* begin = raw.data();
+  const char* end = begin + raw.size();
+  bool tab = false;
+  if (const char* mark = scan::FindEither(begin, end, ';', '\t')) {
+    if (*mark == '\t') {
+      tab = true;
+      mark = scan::Find(mark + 1, end, ';');
+    }
+    if (mark) end = mark;
+  }
+  while (begin < end && (*begin == ' ' || *begin == '\t')) ++begin;
+  while (end > begin && (end[-1] == ' ' || end[-1] == '\t')) --end;
+  out.assign(begin, static_cast<size_t>(end - begin));
+  if (tab)
+    for (char& c : out) c = c == '\t' ? ' ' : c;
 }
 
 // A folder of the reader's own below the system's temporary folder, removed
@@ -188,7 +193,8 @@ void cFile::ReadLine(std::string& line) {
     ++lineNum_;
     CleanLine(raw, line);
   }
-  Repair(line);
+  // Nearly every line leaves here.
+  if (!line.empty() && (line[0] == 's' || line[0] == 'o')) Repair(line);
 }
 
 void cFile::Backline(const std::string& line) {
@@ -199,9 +205,6 @@ void cFile::Backline(const std::string& line) {
 void cFile::Repair(std::string& line) {
   static constexpr std::string_view kSeparable = "separable";
   static constexpr std::string_view kOfferMissions = "offer_missions";
-  // Nearly every line leaves here.
-  if (line.empty() || (line[0] != 's' && line[0] != 'o')) return;
-
   auto header = [this] { LogLine("WARN: File " + fileName_ + " line " + std::to_string(lineNum_)); };
   if (line == kSeparable || line == kOfferMissions) {
     header();

@@ -120,6 +120,28 @@ TEST(cFile, LinesAreCleanedOfTabsCommentsAndOuterBlanks) {
   }
 }
 
+TEST(cFile, CommentAndTabAreFoundAtEveryPositionOfLongLines) {
+  // Lines of up to 48 bytes put each mark before, inside and after every
+  // sixteen-byte stretch the search takes at once.
+  for (size_t size = 1; size <= 48; ++size) {
+    for (size_t at = 0; at < size; ++at) {
+      std::string text(size, 'x');
+      text[at] = ';';
+      std::string tabbed(size, 'x');
+      tabbed[at] = '\t';
+      std::string want = tabbed;
+      want[at] = ' ';
+      if (at == 0)
+        want.erase(0, 1);  // a tab at either end is trimmed
+      else if (at == size - 1)
+        want.pop_back();
+      EXPECT_EQ(ReadFromMemory(text + "\r\n" + tabbed + "\r\n", static_cast<size_t>(-1)),
+                (std::vector<std::string>{text.substr(0, at), want}))
+          << "size " << size << ", mark at " << at;
+    }
+  }
+}
+
 class cFileLog : public test::LogFixture {
  protected:
   std::vector<std::string> LogLines() {
