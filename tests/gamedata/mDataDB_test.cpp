@@ -1,0 +1,205 @@
+// The data database: its schema and log lines, a fresh start on every build,
+// the links into the settings database, a file that another process holds
+// open, a folder where nothing can be created, and the per-file transaction
+// that the end of the program commits.
+#include "gamedata/mDataDB.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "rules/StoreFixture.h"
+
+namespace ketch {
+namespace {
+
+using test::ProgramEnded;
+
+// Started again as another process (a fork would share SQLite's per-process
+// lock bookkeeping with this one), the test program holds the data file
+// named by KETCH_TEST_HOLD_DB open until its standard input closes.
+const bool kHolder = [] {
+  const char* file = std::getenv("KETCH_TEST_HOLD_DB");
+  if (!file) return false;
+  sqlite3* db = nullptr;
+  sqlite3_open(file, &db);
+  sqlite3_exec(db, "SELECT count(*) FROM Sections", nullptr, nullptr, nullptr);
+  char c = 1;
+  if (write(1, &c, 1) != 1) _exit(1);
+  while (read(0, &c, 1) > 0) {
+  }
+  sqlite3_close(db);
+  _exit(0);
+}();
+
+class DataDBTest : public test::StoreFixture {
+ protected:
+  std::string Path() const { return prog_ + "\\VD.MDB"; }
+  // Rows of SQL on a connection of its own to the data file.
+  std::vector<std::string> OwnConnectionRows(const std::string& sql) {
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(DataPath().c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    auto rows = Rows(db, sql);
+    sqlite3_close(db);
+    return rows;
+  }
+  void StoreOneSection(const std::string& area) {
+    StorageSets& s = Storage();
+    s.Sections->AddNew();
+    s.Sections->SetField(s.secArea, Variant(area));
+    s.Sections->SetField(s.secSection, Variant("s"));
+    s.Sections->SetField(s.secFile, Variant("f"));
+    s.Sections->SetField(s.secLine, Variant(int32_t{1}));
+    s.Sections->Update();
+  }
+};
+
+TEST_F(DataDBTest, BuildsTheSchemaAndLogsItsTwoLines) {
+  ASSERT_TRUE(InitData());
+  ASSERT_NE(DataDB(), nullptr);
+  EXPECT_EQ(box_, "Initialising DATA database: " + Path() + "\r\nDone.\r\n");
+  EXPECT_EQ(DataRows("SELECT name FROM pragma_table_info('Sections')"),
+            (std::vector<std::string>{"DB_ID", "Area", "Section", "File", "Line"}));
+  EXPECT_EQ(DataRows("SELECT name FROM pragma_table_info('Entries')"),
+            (std::vector<std::string>{"DB_ID", "Entry", "EntryID", "Link", "Line"}));
+  EXPECT_EQ(DataRows("SELECT name FROM pragma_table_info('Values')"),
+            (std::vector<std::string>{"DB_ID", "Link", "Value"}));
+  EXPECT_EQ(DataRows("PRAGMA journal_mode"), (std::vector<std::string>{"wal"}));
+  EXPECT_EQ(DataRows("PRAGMA synchronous"), (std::vector<std::string>{"1"}));  // NORMAL
+
+  SetStorage(OpenStorage(*DataDB()));
+  StorageSets& s = Storage();
+  // Link and EntryID are required, Value takes an empty text, names do not.
+  s.Values->AddNew();
+  s.Values->SetField(s.valLink, Variant(int32_t{1}));
+  s.Values->SetField(s.valValue, Variant(""));
+  EXPECT_NO_THROW(s.Values->Update());
+  s.Values->AddNew();
+  s.Values->SetField(s.valValue, Variant("x"));
+  EXPECT_THROW(s.Values->Update(), Error);
+  s.Entries->AddNew();
+  s.Entries->SetField(s.entEntry, Variant(""));
+  s.Entries->SetField(s.entLink, Variant(int32_t{1}));
+  s.Entries->SetField(s.entEntryID, Variant(int32_t{1}));
+  EXPECT_THROW(s.Entries->Update(), Error);
+  s.Entries->SetField(s.entEntry, Variant("e"));
+  s.Entries->SetField(s.entEntryID, Variant());
+  EXPECT_THROW(s.Entries->Update(), Error);
+}
+
+TEST_F(DataDBTest, SecondBuildStartsEmptyAndReleasesTheFirst) {
+  ASSERT_TRUE(InitData());
+  SetStorage(OpenStorage(*DataDB()));
+  BeginDataTrans();
+  StoreOneSection("old");
+  // Left open on purpose: the rebuild must let go of it, whatever it holds.
+  ASSERT_TRUE(InitData());
+  EXPECT_TRUE(DataRows("SELECT * FROM Sections").empty());
+  SetStorage(OpenStorage(*DataDB()));
+  StoreOneSection("new");
+  EXPECT_EQ(DataRows("SELECT DB_ID, Area FROM Sections"), (std::vector<std::string>{"1|new"}));
+}
+
+TEST_F(DataDBTest, SettingsDatabaseJoinsTheLinkedTables) {
+  ASSERT_TRUE(InitData());
+  ASSERT_TRUE(InitData());  // the links of the first build are replaced
+  SetStorage(OpenStorage(*DataDB()));
+  StorageSets& s = Storage();
+  StoreOneSection("a");
+  s.Entries->AddNew();
+  s.Entries->SetField(s.entEntry, Variant("e"));
+  s.Entries->SetField(s.entEntryID, Variant(int32_t{74}));
+  s.Entries->SetField(s.entLink, Variant(int32_t{1}));
+  s.Entries->SetField(s.entLine, Variant(int32_t{2}));
+  s.Entries->Update();
+  s.Values->AddNew();
+  s.Values->SetField(s.valLink, Variant(int32_t{1}));
+  s.Values->SetField(s.valValue, Variant("v.ini"));
+  s.Values->Update();
+  auto rs = SettingsDB().OpenRecordset(
+      "SELECT Sections.Area, Entries.EntryID, Values.Value FROM (Sections INNER JOIN Entries ON "
+      "Sections.DB_ID = Entries.Link) INNER JOIN [Values] ON Entries.DB_ID = Values.Link",
+      db::dbOpenForwardOnly);
+  ASSERT_FALSE(rs->IsEOF());
+  EXPECT_EQ(rs->Fields("Area").AsText(), "a");
+  EXPECT_EQ(rs->Fields("EntryID").AsLong(), 74);
+  EXPECT_EQ(rs->Fields("Value").AsText(), "v.ini");
+}
+
+TEST_F(DataDBTest, FileHeldOpenByAnotherProcessIsNotDeleted) {
+  ASSERT_TRUE(InitData());
+  DataDBHandle().reset();
+  int toChild[2], fromChild[2];
+  ASSERT_EQ(pipe2(toChild, O_CLOEXEC), 0);
+  ASSERT_EQ(pipe2(fromChild, O_CLOEXEC), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, toChild[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, fromChild[1], 1);
+  std::string env = "KETCH_TEST_HOLD_DB=" + DataPath();
+  char* argv[] = {const_cast<char*>("holder"), nullptr};
+  char* envp[] = {env.data(), nullptr};
+  pid_t child = 0;
+  ASSERT_EQ(posix_spawn(&child, "/proc/self/exe", &actions, nullptr, argv, envp), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  close(toChild[0]);
+  close(fromChild[1]);
+  char c;
+  ASSERT_EQ(read(fromChild[0], &c, 1), 1);
+  box_.clear();
+  bool built = InitData();
+  close(toChild[1]);
+  waitpid(child, nullptr, 0);
+  close(fromChild[0]);
+  EXPECT_FALSE(built);
+  EXPECT_EQ(DataDB(), nullptr);
+  EXPECT_TRUE(std::filesystem::exists(DataPath()));
+  EXPECT_NE(box_.find("\r\nUnable to delete " + Path() + "\r\n"), std::string::npos) << box_;
+  EXPECT_EQ(box_.find("Done."), std::string::npos);
+  // The old links still reach the old file.
+  EXPECT_NO_THROW(SettingsDB().OpenRecordset("SELECT count(*) FROM Sections", db::dbOpenForwardOnly));
+  // Once the other process let go, a build succeeds.
+  EXPECT_TRUE(InitData());
+}
+
+TEST_F(DataDBTest, FolderWhereNothingCanBeCreatedGivesUnableToCreate) {
+  // A plain file where the program folder should be: nothing can be made in
+  // it, whoever runs the test.
+  std::string notAFolder = dir_ / "file";
+  test::WriteFile(notAFolder, "x");
+  App::SetPath(notAFolder);
+  EXPECT_FALSE(InitData());
+  EXPECT_EQ(DataDB(), nullptr);
+  EXPECT_NE(box_.find("\r\nUnable to create " + notAFolder + "\\VD.MDB\r\n"), std::string::npos) << box_;
+}
+
+TEST_F(DataDBTest, EndOfProgramCommitsTheOpenFileTransaction) {
+  ASSERT_TRUE(InitData());
+  SetStorage(OpenStorage(*DataDB()));
+  BeginDataTrans();
+  EXPECT_THROW(BeginDataTrans(), Error);
+  StoreOneSection("kept");
+  EXPECT_TRUE(OwnConnectionRows("SELECT Area FROM Sections").empty());
+  EXPECT_THROW(EndProgram(), ProgramEnded);
+  EXPECT_EQ(OwnConnectionRows("SELECT Area FROM Sections"), (std::vector<std::string>{"kept"}));
+}
+
+TEST_F(DataDBTest, CommitDataTransMakesRowsVisibleAndIsHarmlessWithoutOne) {
+  EXPECT_THROW(BeginDataTrans(), Error);  // no data database yet
+  EXPECT_NO_THROW(CommitDataTrans());
+  ASSERT_TRUE(InitData());
+  SetStorage(OpenStorage(*DataDB()));
+  BeginDataTrans();
+  StoreOneSection("a");
+  CommitDataTrans();
+  EXPECT_EQ(OwnConnectionRows("SELECT Area FROM Sections"), (std::vector<std::string>{"a"}));
+  EXPECT_NO_THROW(CommitDataTrans());
+}
+
+}  // namespace
+}  // namespace ketch
