@@ -87,12 +87,14 @@ class LineSplitter {
   }
 
  private:
+  // Drops the line feed after a carriage return when it is in the block.
   void SkipLineFeed() {
     if (skipLineFeed_ && pos_ < len_) {
       skipLineFeed_ = false;
       if (block_[pos_] == '\n') ++pos_;
     }
   }
+  // Next, for a line that runs past the block or starts after it.
   bool NextAcrossBlocks(std::string_view& line);
   // Refills the block (appending while bytes are unread); false at the end.
   bool Fill();

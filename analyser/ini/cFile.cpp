@@ -161,6 +161,9 @@ void cFile::Open(const std::string& path) {
 }
 
 int cFile::Convert(int fd) {
+  // Whatever a failed run leaves in the folder goes with it: a partial text is
+  // the reader's own, nothing reads it, and left in a temporary folder it
+  // would only pile up.
   PrivateFolder folder;
   if (folder.Path().empty()) throw ConversionError();
   // The copy's fixed name keeps odd characters and lengths of the user's path

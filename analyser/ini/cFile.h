@@ -56,10 +56,14 @@ class cFile {
   void OpenSource(const std::string& name, std::unique_ptr<LineSource> source);
 
  private:
+  // Closes the open file and clears every field.
   void CloseFile();
+  // Opens path, converting it first when it starts with the binary magic.
   void Open(const std::string& path);
-  // Converts the binary file open on fd and returns the descriptor of its text.
+  // Converts the binary file open on fd and returns the descriptor of its
+  // text; raises errKrunFailed.
   int Convert(int fd);
+  // Repairs a malformed line in place, logging it and pushing back its rest.
   void Repair(std::string& line);
 
   std::string fileName_;
