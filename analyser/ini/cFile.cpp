@@ -18,6 +18,7 @@
 #include "ini/mShell.h"
 #include "platform/App.h"
 #include "platform/Paths.h"
+#include "shell/RunSummary.h"
 #include "shell/mError.h"
 
 namespace ketch {
@@ -208,7 +209,10 @@ void cFile::Backline(const std::string& line) {
 void cFile::Repair(std::string& line) {
   static constexpr std::string_view kSeparable = "separable";
   static constexpr std::string_view kOfferMissions = "offer_missions";
-  auto header = [this] { LogLine("WARN: File " + fileName_ + " line " + std::to_string(lineNum_)); };
+  auto header = [this] {
+    ++Counts().repairs;
+    LogLine("WARN: File " + fileName_ + " line " + std::to_string(lineNum_));
+  };
   if (line == kSeparable || line == kOfferMissions) {
     header();
     LogLine("      !" + line + "! line found. Changed to !" + line + " = true!");

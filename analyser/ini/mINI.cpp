@@ -7,6 +7,7 @@
 #include "ini/mSection.h"
 #include "rules/mParse.h"
 #include "shell/DoEvents.h"
+#include "shell/RunSummary.h"
 #include "shell/mError.h"
 
 namespace ketch {
@@ -34,6 +35,7 @@ void ReadINIFile(const std::string& A, const std::string& P, LocationRecord& L) 
       return;
     }
 
+    ++(reader.IsConverted() ? Counts().binaryFiles : Counts().textFiles);
     // The rows of one file go in together; a query that follows references
     // sees only files whose rows are complete.
     BeginDataTrans();

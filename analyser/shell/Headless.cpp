@@ -10,6 +10,7 @@
 #include "platform/App.h"
 #include "platform/Text.h"
 #include "shell/Commands.h"
+#include "shell/RunSummary.h"
 #include "shell/cSettings.h"
 #include "shell/mError.h"
 
@@ -85,7 +86,7 @@ int RunHeadless(int argc, char** argv) {
   if (parser.isSet(log)) settings->LogPath(ToBytes(parser.value(log)));
   if (parser.isSet(overwrite)) settings->OverwriteLog(ToBytes(overwriteValue));
 
-  bool initFailed = false;
+  bool initFailed = false, ranAll = false;
   int status = exitNormal;
   for (const QString& command : commands) {
     if (command == "init") {
@@ -98,9 +99,15 @@ int RunHeadless(int argc, char** argv) {
         break;
       }
       cmdAll();
+      ranAll = true;
     } else if (command == "dump") {
       cmdDumpRules();
     }
+  }
+
+  if (ranAll) {
+    std::string summary = SummaryText();
+    std::fwrite(summary.data(), 1, summary.size(), stdout);
   }
 
   // Normal end: the settings are saved as when the window closes.

@@ -12,6 +12,7 @@
 #include "ini/Records.h"
 #include "platform/App.h"
 #include "platform/Paths.h"
+#include "shell/RunSummary.h"
 #include "shell/cSettings.h"
 
 namespace ketch {
@@ -133,6 +134,7 @@ void LogError(const Error& error, const std::string& context) {
 }
 
 void LogWarning(const SectionRecord& section, int16_t code, int16_t index) {
+  ++Counts().findings[code];
   // The record holds positions 1..2048 only.
   int16_t i = index < 1 ? 1 : (index > kSectionCapacity ? kSectionCapacity : index);
   LogLine(WarningRecord(section.File, section.LineNo + index, section.SectionName, index, code,
@@ -140,6 +142,7 @@ void LogWarning(const SectionRecord& section, int16_t code, int16_t index) {
 }
 
 void LogLocationWarning(const LocationRecord& location, int16_t code) {
+  ++Counts().findings[code];
   LogLine(WarningRecord(location.File, location.Line, location.Section, location.Index, code,
                         location.Key, location.Value));
 }
