@@ -37,6 +37,11 @@ void OverwriteBox::nextCheckState() {
 
 frmMain::frmMain(QWidget* parent) : QWidget(parent) {
   setWindowTitle("VD INI Analyser");
+  // The layout's captions were sized for a small dialog font.
+  QFont small = font();
+  small.setPointSizeF(8);
+  small.setStretch(QFont::SemiCondensed);
+  setFont(small);
   CreateControls();
   PlaceControls();
   ConnectHandlers();

@@ -24,6 +24,10 @@ constexpr int kClientHeight = 3630;
 
 frmPath::frmPath(QString& aPath, QWidget* parent) : QDialog(parent), aPath_(aPath) {
   setWindowTitle("Select Path");
+  QFont small = font();
+  small.setPointSizeF(8);
+  small.setStretch(QFont::SemiCondensed);
+  setFont(small);
   setModal(true);
   const int dpi = logicalDpiY();
   setFixedSize(TwipsToPx(kClientWidth, dpi), TwipsToPx(kClientHeight, dpi));
