@@ -1,0 +1,256 @@
+// The sample game as an oracle: vdgen writes the small game with its
+// manifest of planted faults and the rows the analyser must store; the real
+// ketch analyses it headless; the log must show exactly the planted faults
+// and VD.MDB exactly the conforming lines.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "gamedata/GameFixture.h"
+
+namespace ketch {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> Split(const std::string& line, char sep) {
+  std::vector<std::string> out;
+  std::istringstream in(line);
+  for (std::string cell; std::getline(in, cell, sep);) out.push_back(cell);
+  return out;
+}
+
+std::vector<std::string> TextLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) {
+    if (!l.empty() && l.back() == '\r') l.pop_back();
+    lines.push_back(l);
+  }
+  return lines;
+}
+
+bool StartsWith(const std::string& s, const std::string& p) { return s.compare(0, p.size(), p) == 0; }
+
+uint64_t Fnv(const std::string& s, uint64_t h) {
+  for (unsigned char c : s) {
+    h ^= c;
+    h *= 1099511628211ull;
+  }
+  return h;
+}
+
+using Findings = std::multiset<std::string>;  // "file\tline\tcode"
+
+class OracleTest : public test::GameFixture {
+ protected:
+  // Writes the game and the two oracle files into dir.
+  test::RunResult Generate(const std::string& dir, const std::string& seed = "1") {
+    return test::Run({VDGEN_PATH, "--preset", "small", "--seed", seed, "--rules", bin_ + "/KETCH.MDB", dir});
+  }
+
+  std::string Relative(const std::string& path) const {
+    const std::string prefix = game_ + "\\";
+    return StartsWith(path, prefix) ? path.substr(prefix.size()) : path;
+  }
+
+  Findings Manifest() {
+    Findings out;
+    for (const auto& line : TextLines(test::ReadFile(game_ + "/manifest.tsv"))) {
+      if (line.empty() || line[0] == '#') continue;
+      auto c = Split(line, '\t');
+      out.insert(c[0] + "\t" + c[1] + "\t" + c[2]);
+    }
+    return out;
+  }
+
+  // Every warning, repair and skipped file of the log, in the manifest's
+  // terms. A repair is named by its key and form: bare, "true = ..." or other.
+  Findings LogFindings(const std::string& log, std::vector<std::string>& errors) {
+    Findings out;
+    auto lines = TextLines(log);
+    for (size_t i = 0; i < lines.size(); ++i) {
+      const std::string& l = lines[i];
+      if (StartsWith(l, "Error : ") || StartsWith(l, "ERR ")) errors.push_back(l);
+      if (StartsWith(l, "    Processing ") && i + 1 < lines.size() && lines[i + 1] == "Already parsed. Skipped.")
+        out.insert(Relative(l.substr(15)) + "\t0\tskipped");
+      if (!StartsWith(l, "WARN: File ") || i + 1 >= lines.size()) continue;
+      size_t at = l.rfind(" line ");
+      std::string where = Relative(l.substr(11, at - 11)) + "\t" + l.substr(at + 6) + "\t";
+      const std::string& next = lines[i + 1];
+      if (StartsWith(next, "      Section [") && i + 2 < lines.size()) {
+        out.insert(where + lines[i + 2].substr(6, 5));
+      } else if (StartsWith(next, "      !")) {
+        std::string text = next.substr(7, next.find('!', 7) - 7);
+        std::string key = StartsWith(text, "offer_missions") ? "offer_missions" : "separable";
+        std::string form = "bare";
+        if (next.find("! line found. Changed to !") == std::string::npos)
+          form = text.compare(key.size() + 3, 7, "true = ") == 0 ? "true" : "other";
+        out.insert(where + "repair:" + key + ":" + form);
+      } else {
+        errors.push_back(l + " / " + next);
+      }
+    }
+    return out;
+  }
+
+  // Per file: area, sections, entries, values and the digest of the rows in
+  // file order, made as vdgen makes it.
+  std::map<std::string, std::string> StoredRows() {
+    sqlite3* db = nullptr;
+    sqlite3_open_v2((bin_ + "/VD.MDB").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    struct Row {
+      std::string area, file, text;
+      long sections = 0, entries = 0, values = 0;
+    };
+    std::map<std::string, Row> files;
+    sqlite3_stmt* st = nullptr;
+    // One row per section, entry and value, in the order the digest takes them.
+    const char* sql =
+        "SELECT s.Area, s.File, s.Line, s.Section, e.DB_ID, e.Line, e.Entry, v.Value "
+        "FROM Sections s LEFT JOIN Entries e ON e.Link = s.DB_ID LEFT JOIN [Values] v ON v.Link = e.DB_ID "
+        "ORDER BY s.File, s.Line, e.Line, v.DB_ID";
+    EXPECT_EQ(sqlite3_prepare_v2(db, sql, -1, &st, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    std::string lastSection, lastEntry;
+    auto text = [&](int i) {
+      auto p = sqlite3_column_text(st, i);
+      return std::string(p ? reinterpret_cast<const char*>(p) : "~");
+    };
+    std::map<std::string, std::vector<std::string>> lines;  // per file, the digest's lines
+    while (st && sqlite3_step(st) == SQLITE_ROW) {
+      std::string file = Relative(text(1)), sectionKey = file + "\t" + text(2), entryKey = text(4);
+      Row& r = files[file];
+      auto& ls = lines[file];
+      if (sectionKey != lastSection) {
+        ++r.sections;
+        r.area = text(0);
+        ls.push_back("S\t" + text(0) + "\t" + text(2) + "\t" + text(3) + "\n");
+        lastSection = sectionKey;
+        lastEntry.clear();
+      }
+      if (sqlite3_column_type(st, 4) == SQLITE_NULL) continue;
+      if (entryKey != lastEntry) {
+        ++r.entries;
+        ls.push_back("E\t" + text(2) + "\t" + text(5) + "\t" + text(6) + "\t");
+        lastEntry = entryKey;
+      }
+      if (sqlite3_column_type(st, 7) == SQLITE_NULL && sqlite3_column_type(st, 4) != SQLITE_NULL) {
+        // An entry line stored without values.
+      } else {
+        ++r.values;
+        std::string& last = ls.back();
+        if (last.back() != '\t') last += '\x1f';
+        last += text(7);
+      }
+    }
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    std::map<std::string, std::string> out;
+    for (auto& [file, r] : files) {
+      uint64_t h = Fnv("", 14695981039346656037ull);
+      for (auto& l : lines[file]) h = Fnv(l.back() == '\n' ? l : l + "\n", h);
+      char hex[17];
+      std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(h));
+      out[file] = r.area + "\t" + std::to_string(r.sections) + "\t" + std::to_string(r.entries) + "\t" +
+                  std::to_string(r.values) + "\t" + hex;
+    }
+    return out;
+  }
+
+  std::map<std::string, std::string> ExpectedRows(int& binaryFiles) {
+    std::map<std::string, std::string> out;
+    binaryFiles = 0;
+    for (const auto& line : TextLines(test::ReadFile(game_ + "/expected.tsv"))) {
+      if (line.empty() || line[0] == '#') continue;
+      auto c = Split(line, '\t');
+      out[c[0]] = c[1] + "\t" + c[3] + "\t" + c[4] + "\t" + c[5] + "\t" + c[6];
+      binaryFiles += c[2] == "1";
+    }
+    return out;
+  }
+};
+
+TEST_F(OracleTest, TheLogShowsExactlyThePlantedFaultsAndTheStoreExactlyTheGoodLines) {
+  auto gen = Generate(game_);
+  ASSERT_EQ(gen.status, 0) << gen.err;
+  auto run = Ketch({"init", "all"});
+  ASSERT_EQ(run.status, 0) << run.err;
+
+  std::vector<std::string> errors;
+  Findings logged = LogFindings(Log(), errors), planted = Manifest();
+  EXPECT_TRUE(errors.empty()) << errors.front();
+  std::vector<std::string> missing, extra;
+  std::set_difference(planted.begin(), planted.end(), logged.begin(), logged.end(), std::back_inserter(missing));
+  std::set_difference(logged.begin(), logged.end(), planted.begin(), planted.end(), std::back_inserter(extra));
+  auto first = [](const std::vector<std::string>& v) {
+    std::string s;
+    for (size_t i = 0; i < v.size() && i < 15; ++i) s += "  " + v[i] + "\n";
+    return s;
+  };
+  EXPECT_TRUE(missing.empty()) << missing.size() << " planted but not logged:\n" << first(missing);
+  EXPECT_TRUE(extra.empty()) << extra.size() << " logged but not planted:\n" << first(extra);
+
+  int binaryFiles = 0;
+  auto expected = ExpectedRows(binaryFiles);
+  auto stored = StoredRows();
+  std::vector<std::string> diff;
+  for (const auto& [file, row] : expected) {
+    auto it = stored.find(file);
+    if (it == stored.end())
+      diff.push_back(file + ": nothing stored, expected " + row);
+    else if (it->second != row)
+      diff.push_back(file + ": stored " + it->second + ", expected " + row);
+  }
+  for (const auto& [file, row] : stored)
+    if (!expected.count(file)) diff.push_back(file + ": stored but not expected");
+  EXPECT_TRUE(diff.empty()) << diff.size() << " files differ:\n" << first(diff);
+  EXPECT_GT(expected.size(), 200u);
+  EXPECT_GT(binaryFiles, static_cast<int>(expected.size()) / 5);
+}
+
+TEST_F(OracleTest, TheSmallGamePlantsEveryKindOfFault) {
+  auto gen = Generate(game_);
+  ASSERT_EQ(gen.status, 0) << gen.err;
+  std::set<std::string> kinds;
+  for (const auto& f : Manifest()) kinds.insert(Split(f, '\t')[2]);
+  for (const char* code : {"10101", "10102", "10104", "10205", "10209", "10212", "10301", "10302", "10304",
+                           "10305", "10306", "skipped", "repair:separable:bare", "repair:separable:true",
+                           "repair:separable:other", "repair:offer_missions:bare", "repair:offer_missions:true",
+                           "repair:offer_missions:other"})
+    EXPECT_TRUE(kinds.count(code)) << code;
+}
+
+TEST_F(OracleTest, TheSameSeedGivesTheSameBytesAndAnotherSeedAnotherGame) {
+  auto digest = [](const std::string& root) {
+    std::map<std::string, std::string> files;
+    for (const auto& e : fs::recursive_directory_iterator(root))
+      if (e.is_regular_file()) files[fs::relative(e.path(), root).string()] = test::ReadFile(e.path().string());
+    return files;
+  };
+  ASSERT_EQ(Generate(dir_ / "a").status, 0);
+  ASSERT_EQ(Generate(dir_ / "b").status, 0);
+  ASSERT_EQ(Generate(dir_ / "c", "2").status, 0);
+  auto a = digest(dir_ / "a"), b = digest(dir_ / "b"), c = digest(dir_ / "c");
+  EXPECT_EQ(a.size(), b.size());
+  EXPECT_TRUE(a == b);
+  EXPECT_FALSE(a == c);
+}
+
+TEST_F(OracleTest, UsageErrorsWriteNothing) {
+  for (std::vector<std::string> args : {std::vector<std::string>{}, {"--preset", "huge", dir_ / "x"},
+                                        {"--seed"}, {"--rules", dir_ / "none.mdb", dir_ / "y"}}) {
+    args.insert(args.begin(), VDGEN_PATH);
+    auto r = test::Run(args);
+    EXPECT_NE(r.status, 0);
+    EXPECT_FALSE(r.err.empty());
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "x"));
+  EXPECT_FALSE(fs::exists(dir_ / "y/EXE"));
+}
+
+}  // namespace
+}  // namespace ketch
