@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "ErrorOf.h"
+
 #include <vector>
 
 #include "platform/App.h"
@@ -11,16 +13,6 @@
 
 namespace ketch {
 namespace {
-
-template <typename F>
-int32_t ErrorOf(F f) {
-  try {
-    f();
-    return 0;
-  } catch (const Error& e) {
-    return e.Number;
-  }
-}
 
 // An entry with `fixed` integer values and, when `var`, a text multi value.
 cSingleEntry Entry(int16_t fixed, bool var) {

@@ -4,6 +4,8 @@
 #include "platform/Database.h"
 
 #include <gtest/gtest.h>
+
+#include "ErrorOf.h"
 #include <sqlite3.h>
 
 #include <filesystem>
@@ -15,16 +17,6 @@ namespace ketch::db {
 namespace {
 
 using test::TempDir;
-
-template <typename F>
-int32_t ErrorOf(F f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e.Number;
-  }
-  return 0;
-}
 
 bool Exists(const std::string& path) { return std::filesystem::exists(path); }
 

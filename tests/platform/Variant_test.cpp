@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "ErrorOf.h"
+
 #include <cmath>
 #include <limits>
 
@@ -13,16 +15,6 @@ namespace ketch {
 namespace {
 
 // The error number a call raises, or 0 when it succeeds.
-template <typename F>
-int32_t ErrorOf(F f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e.Number;
-  }
-  return 0;
-}
-
 TEST(ParseNumber, AcceptedForms) {
   struct Case {
     const char* text;

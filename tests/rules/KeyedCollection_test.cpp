@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "ErrorOf.h"
+
 #include <vector>
 
 #include "platform/Error.h"
@@ -15,16 +17,6 @@ using Strings = KeyedCollection<std::string>;
 
 void Put(Strings& c, const std::string& item, const std::string& key = {}) {
   c.Add(std::make_unique<std::string>(item), key);
-}
-
-template <typename F>
-int32_t ErrorOf(F f) {
-  try {
-    f();
-    return 0;
-  } catch (const Error& e) {
-    return e.Number;
-  }
 }
 
 std::vector<std::string> Items(const Strings& c) {

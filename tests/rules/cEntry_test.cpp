@@ -4,21 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include "ErrorOf.h"
 #include "platform/Error.h"
 #include "rules/StoreFixture.h"
 
 namespace ketch {
 namespace {
-
-template <typename F>
-int32_t ErrorOf(F f) {
-  try {
-    f();
-    return 0;
-  } catch (const Error& e) {
-    return e.Number;
-  }
-}
 
 // "hp_Type": 1 fixed integer, and a text multi value when var.
 std::unique_ptr<cEntry> HpType(bool multiLine, bool var, int32_t id = 6) {

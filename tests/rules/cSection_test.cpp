@@ -4,21 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include "ErrorOf.h"
 #include "platform/Error.h"
 #include "rules/StoreFixture.h"
 
 namespace ketch {
 namespace {
-
-template <typename F>
-int32_t ErrorOf(F f) {
-  try {
-    f();
-    return 0;
-  } catch (const Error& e) {
-    return e.Number;
-  }
-}
 
 TEST(cSection, EntryKeysIgnoreCaseAndDuplicatesAreRefused) {
   cSection s;
