@@ -181,11 +181,14 @@ bool IsRef(int id) { return std::find(std::begin(kRefIds), std::end(kRefIds), id
 
 struct Preset {
   int systems, bases, ships, catalogs, guns, cargos, overrides, effects;
-  double lines;  // scale of section counts and multi-line entry lengths
+  double sections;  // scale of section counts
+  double lines;     // scale of the lengths of multi-line entries
 };
+// small: the demo and the oracle test (a few hundred files, seconds);
+// large: the benchmarks (about 2,000 files, 60 MB, over a million lines).
 const std::map<std::string, Preset> kPresets = {
-    {"small", {14, 24, 30, 12, 18, 18, 12, 16, 0.22}},
-    {"large", {120, 200, 250, 100, 150, 150, 100, 150, 1.0}},
+    {"small", {14, 24, 30, 12, 18, 18, 12, 16, 0.22, 0.22}},
+    {"large", {120, 150, 200, 100, 150, 150, 100, 150, 1.45, 2.9}},
 };
 
 // ---------------------------------------------------------------- faults
@@ -624,7 +627,7 @@ void Game::WriteMain() {
 }
 
 int FileWriter::Count(int n) const {
-  return std::max(1, static_cast<int>(n * game_.preset_.lines + 0.5));
+  return std::max(1, static_cast<int>(n * game_.preset_.sections + 0.5));
 }
 
 FileWriter::FileWriter(Game& game, const GameFile& file, int index)
@@ -723,7 +726,8 @@ std::vector<Item> FileWriter::PlanEntries(const SectionRule& s, bool withRefs) {
     int lines = 1;
     if (e.multiLine) {
       int lo = std::max(1, static_cast<int>(sh.minLines * scale)), hi = std::max(lo, int(sh.maxLines * scale));
-      lines = std::min(rng_.Range(lo, hi), 1200);
+      // The analyser holds 2048 lines of a section; faults may add a few.
+      lines = std::max(1, std::min(rng_.Range(lo, hi), 1900 - static_cast<int>(items.size())));
     }
     for (int l = 0; l < lines; ++l) {
       Item it;
