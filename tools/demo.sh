@@ -9,12 +9,15 @@ build=${KETCH_BUILD:-build}
 cmake -S . -B "$build" -G Ninja -DKETCH_BENCH=OFF >/dev/null
 cmake --build "$build" -j2 --target ketch krun ketchdb vdgen
 work=$(mktemp -d "${TMPDIR:-/tmp}/ketch-demo-XXXXXX")
-mkdir -p "$work/log"
+mkdir -p "$work/log" "$work/bin"
+# A program folder of its own: ketch saves its settings into KETCH.MDB and
+# writes VD.MDB beside it, and the build's folder stays as built.
+cp "$build/bin/ketch" "$build/bin/krun" "$build/bin/KETCH.MDB" "$work/bin/"
 echo
 "$build/tools/vdgen" --preset small --seed "${KETCH_SEED:-1}" "$work/game"
 echo
 status=0
-"$build/bin/ketch" --game "$work/game" --log "$work/log" --overwrite 1 init all >"$work/ketch.out" || status=$?
+"$work/bin/ketch" --game "$work/game" --log "$work/log" --overwrite 1 init all >"$work/ketch.out" || status=$?
 if grep -q '^Summary' "$work/ketch.out"; then
   sed -n '/^Summary/,$p' "$work/ketch.out"
 else
@@ -23,5 +26,5 @@ fi
 echo
 echo "game and its planted faults: $work/game (manifest.tsv)"
 echo "log:                         $work/log/ketch.log"
-echo "data database:               $build/bin/VD.MDB"
+echo "data database:               $work/bin/VD.MDB"
 exit "$status"
