@@ -117,7 +117,7 @@ TEST_F(BadInput, AChainOfAThousandFiles) {
                    "da_archetype = chain\\c" + std::to_string((i + 1) % 1000) + ".ini"}));
     all.push_back("chain\\c" + std::to_string(i) + ".ini");
   }
-  SetOtherINIs(all);
+  OtherINIs(all);
   GameFile("EXE/vandrel.ini", "");
   auto r = Checked({"init", "all"}, 60);
   EXPECT_EQ(r.status, 0) << r.err;
@@ -136,13 +136,13 @@ TEST_F(BadInput, AChainOfAThousandFiles) {
 }
 
 TEST_F(BadInput, TenThousandSmallFiles) {
-  std::string sql = "BEGIN; DELETE FROM _bc_OtherINI;";
+  std::vector<std::string> files;
   for (int i = 0; i < 10000; ++i) {
     GameFile("DATA/m/" + std::to_string(i % 100) + "/f" + std::to_string(i) + ".ini",
              "[Ship]\r\nnickname = n" + std::to_string(i) + "\r\n");
-    sql += "INSERT INTO _bc_OtherINI (Value) VALUES ('m\\" + std::to_string(i % 100) + "\\f" + std::to_string(i) + ".ini');";
+    files.push_back("m\\" + std::to_string(i % 100) + "\\f" + std::to_string(i) + ".ini");
   }
-  Sql("KETCH.MDB", sql + "COMMIT;");
+  OtherINIs(files);
   GameFile("EXE/vandrel.ini", "");
   auto r = Checked({"init", "all"}, 30);
   EXPECT_EQ(r.status, 0) << r.err;
