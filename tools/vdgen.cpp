@@ -292,7 +292,8 @@ Shape ShapeOf(const SectionRule& s, const EntryRule& e) {
   auto it = kShapes.find(s.name + "." + e.name);
   if (it != kShapes.end()) return it->second;
   Shape d;
-  if (e.mandatory) d.percent = 100;
+  // A constants file sets every constant.
+  if (e.mandatory || s.name.find("Consts") != std::string::npos) d.percent = 100;
   return d;
 }
 
