@@ -314,7 +314,7 @@ class Game;
 
 class FileWriter {
  public:
-  FileWriter(Game& game, const GameFile& file, int index);
+  FileWriter(Game& game, const GameFile& file);
   // Writes one occurrence of the section.
   void Section(const std::string& name);
   void Sections(const std::string& name, int count) {
@@ -631,9 +631,8 @@ int FileWriter::Count(int n) const {
   return std::max(1, static_cast<int>(n * game_.preset_.sections + 0.5));
 }
 
-FileWriter::FileWriter(Game& game, const GameFile& file, int index)
+FileWriter::FileWriter(Game& game, const GameFile& file)
     : game_(game), file_(file), rng_(game.seed_ * 1000003 + Fnv(file.Key())) {
-  (void)index;
   for (auto& [id, kids] : file.children) next_[id] = 0;
   if (!file_.binary) {
     Line("; " + file_.rel + " - Vandrel game data");
@@ -982,7 +981,7 @@ void FileWriter::Finish() {
 
 void Game::WriteFile(int index) {
   const GameFile& f = files_[index];
-  FileWriter w(*this, f, index);
+  FileWriter w(*this, f);
   Rng& r = w.R();
   auto C = [&](int n) { return w.Count(n); };
   auto Some = [&](int lo, int hi) { return r.Range(lo, hi); };
