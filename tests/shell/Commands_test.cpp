@@ -59,6 +59,7 @@ TEST_F(CommandsTest, AFailedInitDisablesAllUntilOneSucceeds) {
 
 TEST_F(CommandsTest, DumpWritesTheHeaderOnlyWhenOverwriteIsTickedOrGreyed) {
   frmMain& w = *window_;
+  w.tbVDPath->setText("/games/vd");
   test::WriteFile(dir_ / "log/ketch.log", "old\r\n");
   w.chkOverwrite->setCheckState(Qt::Checked);
   w.chkOverwrite->setCheckState(Qt::Unchecked);
@@ -73,7 +74,7 @@ TEST_F(CommandsTest, DumpWritesTheHeaderOnlyWhenOverwriteIsTickedOrGreyed) {
     w.chkOverwrite->setCheckState(state);
     Click(w.cmdDumpRules);
     log = Log();
-    std::string header = "Ketch v 0.9.7 Log File\r\n \r\nVD Path \r\nLog Path " + (dir_ / "log") +
+    std::string header = "Ketch v 0.9.7 Log File\r\n \r\nVD Path /games/vd\r\nLog Path " + (dir_ / "log") +
                          "\r\n \r\nRules Dump\r\n \r\nSection: ";
     EXPECT_EQ(log.rfind(header, 0), 0u) << log;
   }
