@@ -119,10 +119,3 @@ TEST_F(CommandsTest, AllRunsInTheWindowAndNoSecondCommandStartsMeanwhile) {
 
 }  // namespace
 }  // namespace ketch
-
-int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

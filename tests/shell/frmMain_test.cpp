@@ -214,10 +214,3 @@ TEST_F(PickerTest, ADriveThatCannotBeOpenedSaysSoAndReturnsToTheRoot) {
 
 }  // namespace
 }  // namespace ketch
-
-int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
