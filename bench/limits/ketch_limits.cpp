@@ -5,6 +5,8 @@
 //     prepared inserts into a new TARGET with the same tables and indexes,
 //     WAL, synchronous=NORMAL, one transaction per data file (or one for the
 //     whole load with the secondary indexes built after it).
+//     Further arguments that start with "PRAGMA" run before the tables are
+//     made (page size, cache size experiments).
 //   ketch_limits parse LISTFILE
 //     reads and splits the text files named in LISTFILE (one path a line):
 //     lines, comments, headers, keys, comma-separated values; no checking,
@@ -54,7 +56,7 @@ std::string Text(sqlite3_stmt* s, int i) {
   return t ? std::string(reinterpret_cast<const char*>(t), sqlite3_column_bytes(s, i)) : std::string();
 }
 
-int Insert(const char* source, const char* target, bool oneTransaction) {
+int Insert(const char* source, const char* target, bool oneTransaction, const std::vector<std::string>& pragmas) {
   sqlite3* src;
   Check(nullptr, sqlite3_open_v2(source, &src, SQLITE_OPEN_READONLY, nullptr));
   std::vector<std::string> tables, indexes;
@@ -90,6 +92,7 @@ int Insert(const char* source, const char* target, bool oneTransaction) {
   const auto start = Clock::now();
   sqlite3* db;
   Check(nullptr, sqlite3_open(target, &db));
+  for (const std::string& p : pragmas) Exec(db, p);
   Exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL");
   for (const std::string& t : tables) Exec(db, t);
   if (!oneTransaction)
@@ -217,10 +220,19 @@ int Parse(const char* listFile) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc >= 4 && std::strcmp(argv[1], "insert") == 0)
-    return Insert(argv[2], argv[3], argc >= 5 && std::strcmp(argv[4], "--one-transaction") == 0);
+  if (argc >= 4 && std::strcmp(argv[1], "insert") == 0) {
+    bool one = false;
+    std::vector<std::string> pragmas;
+    for (int i = 4; i < argc; ++i) {
+      if (std::strcmp(argv[i], "--one-transaction") == 0)
+        one = true;
+      else if (std::strncmp(argv[i], "PRAGMA", 6) == 0)
+        pragmas.push_back(argv[i]);
+    }
+    return Insert(argv[2], argv[3], one, pragmas);
+  }
   if (argc == 3 && std::strcmp(argv[1], "parse") == 0) return Parse(argv[2]);
-  std::fprintf(stderr, "usage: ketch_limits insert SOURCE.MDB TARGET [--one-transaction]\n"
+  std::fprintf(stderr, "usage: ketch_limits insert SOURCE.MDB TARGET [--one-transaction] [PRAGMA ...]\n"
                        "       ketch_limits parse LISTFILE\n");
   return 1;
 }
