@@ -59,7 +59,7 @@ class GameFixture : public ::testing::Test {
   // section, entry, fixed count, multi-line, var args, mandatory, entry id,
   // value name, type, position, is multi.
   void SetRules(const std::string& tsv) {
-    std::string sql = "DELETE FROM _bc_values; DELETE FROM _bc_entries; DELETE FROM _bc_sections;";
+    std::string sql = "BEGIN; DELETE FROM _bc_values; DELETE FROM _bc_entries; DELETE FROM _bc_sections;";
     std::istringstream in(tsv);
     std::string line, lastSection, lastEntry;
     int sectionIdx = 0, entryIdx = 0;
@@ -71,27 +71,28 @@ class GameFixture : public ::testing::Test {
       for (std::string col; std::getline(cols, col, '\t');) c.push_back(col);
       c.resize(11);
       if (c[0] != lastSection) {
-        sql += "INSERT INTO _bc_sections VALUES (" + std::to_string(++sectionIdx) + ", " + quote(c[0]) +
-               ", " + std::to_string(sectionIdx) + ");";
+        const std::string idx = std::to_string(++sectionIdx);
+        sql += "INSERT INTO _bc_sections VALUES (" + idx + ", " + quote(c[0]) + ", " + idx + ");";
         lastSection = c[0];
         lastEntry.clear();
         entryIdx = 0;
       }
       if (c[6] != lastEntry) {
+        const std::string idx = std::to_string(++entryIdx);
         sql += "INSERT INTO _bc_entries VALUES (" + c[6] + ", " + std::to_string(sectionIdx) + ", " +
-               quote(c[1]) + ", " + std::to_string(++entryIdx) + ", " + c[2] + ", " + c[3] + ", " +
-               c[4] + ", " + c[5] + ");";
+               quote(c[1]) + ", " + idx + ", " + c[2] + ", " + c[3] + ", " + c[4] + ", " + c[5] + ");";
         lastEntry = c[6];
       }
       sql += "INSERT INTO _bc_values (Entry, ValueName, IDX, Type, IsMulti) VALUES (" + c[6] + ", " +
              (c[7].empty() ? "NULL" : quote(c[7])) + ", " + c[9] + ", " + c[8] + ", " + c[10] + ");";
     }
-    Sql("KETCH.MDB", sql);
+    Sql("KETCH.MDB", sql + "COMMIT;");
   }
 
   void SetOtherINIs(const std::vector<std::string>& files) {
-    std::string sql = "DELETE FROM _bc_OtherINI;";
+    std::string sql = "BEGIN; DELETE FROM _bc_OtherINI;";
     for (const auto& f : files) sql += "INSERT INTO _bc_OtherINI (Value) VALUES ('" + f + "');";
+    sql += "COMMIT;";
     Sql("KETCH.MDB", sql);
   }
 
