@@ -315,6 +315,21 @@ TEST_F(AnalysisTest, ASectionOfExactly2048LinesIsRead) {
   EXPECT_NE(log.find("      Section [Ship] line 2048\r\n"), std::string::npos);
 }
 
+TEST_F(AnalysisTest, ABrokenRuleListingEndsInitWithStatus3AndLeavesTheSettingsDatabaseWhole) {
+  // Position 2 of the entry is missing.
+  SetRules(
+      "Ship\tnickname\t1\t0\t0\t1\t1\tnickname\t3\t1\t0\n"
+      "Ship\tpos\t3\t0\t0\t0\t2\tx\t2\t1\t0\n"
+      "Ship\tpos\t3\t0\t0\t0\t2\tz\t2\t3\t0\n");
+  auto r = Ketch({"init", "all"});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(Log().find("Error : 10204 - Value Position Mismatch\r\n"), std::string::npos) << Log();
+  EXPECT_NE(Log().find("\r\nInitParse\r\n"), std::string::npos);
+  EXPECT_EQ(Log().find("Processing"), std::string::npos);
+  EXPECT_EQ(Rows("KETCH.MDB", "PRAGMA integrity_check"), std::vector<std::string>{"ok"});
+  EXPECT_EQ(Rows("KETCH.MDB", "SELECT count(*) FROM _bc_values"), std::vector<std::string>{"3"});
+}
+
 TEST_F(AnalysisTest, AllWithoutInitIsAUsageErrorAndAFailedInitRefusesAll) {
   auto r = Ketch({"all"});
   EXPECT_EQ(r.status, 1);
