@@ -262,8 +262,9 @@ std::string AdaptSql(const std::string& sql) {
 void Database::OpenHandle(const std::string& path) {
   path_ = path;
   // Paths are Windows-style; only the opening maps them onto the file system.
-  int rc = sqlite3_open_v2(FileUri(ResolvePath(path), "rw").c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI,
-                           nullptr);
+  // A connection is used by one thread only, so it needs no mutex of its own.
+  int rc = sqlite3_open_v2(FileUri(ResolvePath(path), "rw").c_str(), &db_,
+                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     std::string message = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
     sqlite3_close_v2(db_);
