@@ -1,5 +1,7 @@
 #include "gamedata/mParse.h"
 
+#include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -10,6 +12,47 @@
 #include "shell/mError.h"
 
 namespace ketch {
+namespace {
+
+// How many rows are read before the one worked on.
+constexpr size_t kRowsAhead = 16;
+
+// The rows of a forward-only record set, read a few ahead of the one worked
+// on, so that the files they name are converted while earlier files are
+// stored. Nothing is checked or logged for a row until it is taken.
+template <class Row>
+class RowsAhead {
+ public:
+  // read makes a row of the current record; file gives the file a row names
+  // ("" for none).
+  RowsAhead(db::Recordset& rs, std::function<Row(db::Recordset&)> read,
+            std::function<std::string(const Row&)> file)
+      : rs_(rs), read_(std::move(read)), file_(std::move(file)) {}
+
+  // Moves the next row into row; false past the last. Raises the record
+  // set's errors.
+  bool Next(Row& row) {
+    while (rows_.size() < kRowsAhead && !rs_.IsEOF()) {
+      rows_.push_back(read_(rs_));
+      if (std::string f = file_(rows_.back()); !f.empty()) ReadAhead(f);
+      rs_.MoveNext();
+    }
+    if (rows_.empty()) return false;
+    row = std::move(rows_.front());
+    rows_.pop_front();
+    return true;
+  }
+
+ private:
+  db::Recordset& rs_;
+  std::function<Row(db::Recordset&)> read_;
+  std::function<std::string(const Row&)> file_;
+  std::deque<Row> rows_;
+};
+
+std::string DataPath(const std::string& value) { return Settings()->VDPath() + "\\DATA\\" + value; }
+
+}  // namespace
 
 void ReadOtherINIs() {
   LogLine("\r\n\r\nReading files for other INIs");
@@ -18,9 +61,10 @@ void ReadOtherINIs() {
     LocationRecord L;
     L.Section = "N/A";
     L.Key = "N/A";
-    for (; !rs->IsEOF(); rs->MoveNext()) {
-      std::string value = rs->Fields("Value").AsText();
-      std::string path = Settings()->VDPath() + "\\DATA\\" + value;
+    RowsAhead<std::string> rows(
+        *rs, [](db::Recordset& r) { return r.Fields("Value").AsText(); }, DataPath);
+    for (std::string value; rows.Next(value);) {
+      std::string path = DataPath(value);
       L.File = "N/A";
       L.Line = 0;
       L.Value = value;
@@ -55,28 +99,38 @@ void ReadINIFromValues(int16_t id) {
       L.Key = entry;
       LogLine("\r\n\r\nReading files for value ID " + ids + " " + area + ", " + section + ", " + entry);
       const std::string base = id == 74 ? "\\Data\\Universe\\" : "\\DATA\\";
+      auto fileOf = [&base](const std::string& value) { return Settings()->VDPath() + base + value; };
       const int fArea = rs->FieldIndex("Area"), fFile = rs->FieldIndex("File"),
                 fValue = rs->FieldIndex("Value"), fEntryLine = rs->FieldIndex("Entries.Line"),
                 fSectionLine = rs->FieldIndex("Sections.Line");
-      for (; !rs->IsEOF(); rs->MoveNext()) {
-        const Variant& value = rs->Fields(fValue);
+      struct Row {
+        Variant area, file, value, entryLine, sectionLine;
+      };
+      RowsAhead<Row> rows(
+          *rs,
+          [&](db::Recordset& r) {
+            return Row{r.Fields(fArea), r.Fields(fFile), r.Fields(fValue), r.Fields(fEntryLine),
+                       r.Fields(fSectionLine)};
+          },
+          [&](const Row& r) { return r.value.IsNull() ? std::string() : fileOf(r.value.AsText()); });
+      for (Row row; rows.Next(row);) {
+        const Variant& value = row.value;
         if (value.IsNull()) {
           // An entry line stored without any value names no file: report it
           // and go on with the next row rather than end the whole run.
           LogError(Error(94, "ReadINIFromValues",
-                         "Invalid use of Null: a line of " + entry + " in " +
-                             rs->Fields(fFile).AsText() + " line " +
-                             rs->Fields(fEntryLine).AsText() + " has no value"),
+                         "Invalid use of Null: a line of " + entry + " in " + row.file.AsText() + " line " +
+                             row.entryLine.AsText() + " has no value"),
                    "ReadINIFromValues");
           continue;
         }
         std::string text = value.AsText();
-        int32_t line = rs->Fields(fEntryLine).AsLong();
-        L.File = rs->Fields(fFile).AsText();
+        int32_t line = row.entryLine.AsLong();
+        L.File = row.file.AsText();
         L.Line = line;
         L.Value = text;
-        L.Index = Variant(line - rs->Fields(fSectionLine).AsLong()).AsInteger();
-        ReadINIFile(rs->Fields(fArea).AsText(), Settings()->VDPath() + base + text, L);
+        L.Index = Variant(line - row.sectionLine.AsLong()).AsInteger();
+        ReadINIFile(row.area.AsText(), fileOf(text), L);
       }
     }
   } catch (const Error& e) {

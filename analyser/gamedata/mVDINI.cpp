@@ -20,6 +20,13 @@ constexpr std::array<std::string_view, 22> kProcessedKinds = {
     "asteroids", "equipment", "ships",     "goods",   "loadouts", "costumes",     "PetalDB",    "effects",
     "effect_shapes", "fuses", "groups",    "stars",   "markets", "WeaponModDB"};
 
+bool Processed(const std::string& kind) {
+  return std::find(kProcessedKinds.begin(), kProcessedKinds.end(), kind) != kProcessedKinds.end();
+}
+
+// Where a [Data] entry's file lies.
+std::string DataPath(const std::string& value) { return Settings()->VDPath() + "\\DATA\\" + value; }
+
 std::string MainPath() { return Settings()->VDPath() + "\\EXE\\vandrel.ini"; }
 
 std::string NotProcessed() { return "NOT Processing (in Ketch v " + App::VersionText() + ")"; }
@@ -64,6 +71,10 @@ void DoSectionData(SectionRecord& R) {
   L.Section = "Data";
   int16_t i = 1;
   try {
+    // The binary files among them are converted while earlier ones are stored.
+    for (int16_t j = 1; j <= R.EntryCount; ++j)
+      if (!R.EntryValues[j].empty() && Processed(R.EntryNames[j]))
+        ReadAhead(DataPath(R.EntryValues[j]));
     for (; i <= R.EntryCount; ++i) {
       const std::string& key = R.EntryNames[i];
       const std::string& value = R.EntryValues[i];
@@ -71,12 +82,12 @@ void DoSectionData(SectionRecord& R) {
         LogWarning(R, errEntryWithNoValue, i);
         continue;
       }
-      std::string path = Settings()->VDPath() + "\\DATA\\" + value;
+      std::string path = DataPath(value);
       L.Line = R.LineNo + i;
       L.Key = key;
       L.Value = value;
       L.Index = i;
-      if (std::find(kProcessedKinds.begin(), kProcessedKinds.end(), key) != kProcessedKinds.end()) {
+      if (Processed(key)) {
         LogLine("        Processing " + key + " " + value);
         ReadINIFile(key, path, L);
       } else {

@@ -1,8 +1,6 @@
-// The INI line reader. A binary file is converted from a private copy in a
-// private temporary folder: the converter writes its text beside its input,
-// and beside the user's file a text of that name may be the user's own. The
-// converted text is unlinked as soon as it is open, so nothing is left behind
-// even when the program ends without closing the reader.
+// The INI line reader. A binary file is read from the converter's text, which
+// is unlinked as soon as it is open, so nothing is left behind even when the
+// program ends without closing the reader.
 #include "ini/cFile.h"
 
 #include <fcntl.h>
@@ -10,12 +8,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string_view>
 
-#include "ini/mShell.h"
+#include "ini/Conversion.h"
 #include "platform/App.h"
 #include "platform/Paths.h"
 #include "shell/RunSummary.h"
@@ -25,8 +21,6 @@ namespace ketch {
 namespace {
 
 constexpr std::string_view kMagic = "KRUN";
-// The converter's file name in the program folder (KRUN.EXE on Windows).
-constexpr const char* kConverter = "/krun";
 constexpr const char* kConverterFailed = "KRUN finished with error";
 
 Error ConversionError() { return Error(errKrunFailed, App::EXEName() + ".cFile", kConverterFailed); }
@@ -50,54 +44,6 @@ void CleanLine(std::string_view raw, std::string& out) {
   out.assign(begin, static_cast<size_t>(end - begin));
   if (tab)
     for (char& c : out) c = c == '\t' ? ' ' : c;
-}
-
-// A folder of the reader's own below the system's temporary folder, removed
-// with everything in it when the object goes.
-class PrivateFolder {
- public:
-  PrivateFolder() {
-    std::error_code ec;
-    std::filesystem::path base = std::filesystem::temp_directory_path(ec);
-    if (ec) return;
-    std::string name = (base / "ketch-krun-XXXXXX").string();
-    if (mkdtemp(name.data())) path_ = name;
-  }
-  ~PrivateFolder() {
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-  }
-  PrivateFolder(const PrivateFolder&) = delete;
-  PrivateFolder& operator=(const PrivateFolder&) = delete;
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-// Copies the whole file open on from into a new file at path; false on any failure.
-bool CopyInto(int from, const std::string& path) {
-  const int to = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (to < 0) return false;
-  std::unique_ptr<char[]> block(new char[LineSplitter::kBlockSize]);
-  off_t offset = 0;
-  bool ok = true;
-  while (ok) {
-    const ssize_t got = pread(from, block.get(), LineSplitter::kBlockSize, offset);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      ok = got == 0;
-      break;
-    }
-    offset += got;
-    for (ssize_t put = 0; ok && put < got;) {
-      const ssize_t n = write(to, block.get() + put, static_cast<size_t>(got - put));
-      if (n < 0 && errno != EINTR) ok = false;
-      if (n > 0) put += n;
-    }
-  }
-  if (close(to) != 0) ok = false;
-  return ok;
 }
 
 // Opening a missing file is "file not found", unless its folder is missing too.
@@ -162,17 +108,8 @@ void cFile::Open(const std::string& path) {
 }
 
 int cFile::Convert(int fd) {
-  // Whatever a failed run leaves in the folder goes with it: a partial text is
-  // the reader's own, nothing reads it, and left in a temporary folder it
-  // would only pile up.
-  PrivateFolder folder;
-  if (folder.Path().empty()) throw ConversionError();
-  // The copy's fixed name keeps odd characters and lengths of the user's path
-  // away from the converter, and the copy is what was just checked.
-  const std::string input = folder.Path() + "/data.ini";
-  if (!CopyInto(fd, input)) throw ConversionError();
-  if (RunAndWait({App::Path() + kConverter, input}) != 0) throw ConversionError();
-  const int text = open((input + ".txt").c_str(), O_RDONLY | O_CLOEXEC);
+  int text = TakeConverted(fileName_, fd);
+  if (text < 0) text = ConvertBinaryFile(fd);
   if (text < 0) throw ConversionError();
   return text;
 }

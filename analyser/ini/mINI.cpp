@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "gamedata/mDataDB.h"
+#include "ini/Conversion.h"
 #include "ini/cFile.h"
 #include "ini/mSection.h"
 #include "rules/mParse.h"
@@ -49,6 +50,10 @@ void ReadINIFile(const std::string& A, const std::string& P, LocationRecord& L) 
     LogError(e, "ReadINIFile");
     EndProgram();
   }
+}
+
+void ReadAhead(const std::string& P) {
+  if (!FilesRead().Contains(P)) ConvertAhead(P);
 }
 
 }  // namespace ketch

@@ -14,4 +14,9 @@ namespace ketch {
 // context "ReadINIFile" and end the program.
 void ReadINIFile(const std::string& A, const std::string& P, LocationRecord& L);
 
+// Tells the reader that ReadINIFile will soon be given path P, so that a
+// binary file there can be converted ahead; a file already read is left out.
+// Raises nothing.
+void ReadAhead(const std::string& P);
+
 }  // namespace ketch

@@ -5,6 +5,7 @@
 #include "gamedata/mDataDB.h"
 #include "gamedata/mParse.h"
 #include "gamedata/mVDINI.h"
+#include "ini/Conversion.h"
 #include "platform/App.h"
 #include "platform/Paths.h"
 #include "rules/mParse.h"
@@ -64,6 +65,10 @@ bool cmdInitDB() {
 
 void cmdAll() {
   Running running;
+  // The passes convert files ahead; nothing of that outlives the command.
+  struct StopAhead {
+    ~StopAhead() { StopConvertingAhead(); }
+  } stopAhead;
   if (OverwriteTicked()) Step("All", LogHeader);
   Step("All", ReadGameINI);
   Step("All", ReadOtherINIs);

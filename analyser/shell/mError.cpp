@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "ini/Records.h"
 #include "platform/App.h"
@@ -37,6 +38,11 @@ std::function<void(int)>& EndHook() {
 std::function<void()>& BeforeEndHook() {
   static std::function<void()> hook;
   return hook;
+}
+
+std::vector<std::function<void()>>& EndCleanups() {
+  static std::vector<std::function<void()>> cleanups;
+  return cleanups;
 }
 
 void BoxAppend(const std::string& text) {
@@ -168,6 +174,7 @@ const LogView& CurrentLogView() { return View(); }
 
 void SetEndHook(std::function<void(int)> hook) { EndHook() = std::move(hook); }
 void SetBeforeEndHook(std::function<void()> hook) { BeforeEndHook() = std::move(hook); }
+void AtEndProgram(std::function<void()> cleanup) { EndCleanups().push_back(std::move(cleanup)); }
 
 void EndProgram(int status) {
   if (BeforeEndHook()) {
@@ -175,6 +182,13 @@ void EndProgram(int status) {
       BeforeEndHook()();
     } catch (...) {
       // Ending must not fail; what could be committed was.
+    }
+  }
+  for (const auto& cleanup : EndCleanups()) {
+    try {
+      cleanup();
+    } catch (...) {
+      // Likewise: the end goes on.
     }
   }
   if (EndHook()) EndHook()(status);

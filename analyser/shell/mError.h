@@ -94,5 +94,8 @@ const LogView& CurrentLogView();
 void SetEndHook(std::function<void(int status)> hook);
 // Run by EndProgram before the process ends (commits the data store).
 void SetBeforeEndHook(std::function<void()> hook);
+// Adds work EndProgram does after that hook, in the order added: letting go
+// of helper threads and their temporary files. It must not end the program.
+void AtEndProgram(std::function<void()> cleanup);
 
 }  // namespace ketch

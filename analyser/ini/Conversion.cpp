@@ -1,0 +1,269 @@
+// Converting binary data files, now or ahead of the reader; see Conversion.h.
+#include "ini/Conversion.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "ini/mShell.h"
+#include "platform/App.h"
+#include "platform/Paths.h"
+#include "shell/mError.h"
+
+namespace ketch {
+namespace {
+
+// The converter's file name in the program folder (KRUN.EXE on Windows).
+constexpr const char* kConverter = "/krun";
+constexpr char kMagic[4] = {'K', 'R', 'U', 'N'};
+constexpr size_t kCopyBlock = 256 * 1024;
+// Converted texts waiting for the reader: enough to cover a run of binary
+// files, few enough that temporary space stays small.
+constexpr size_t kReadyMax = 4;
+
+// A new folder below the system's temporary folder; empty on failure.
+std::string MakePrivateFolder() {
+  std::error_code ec;
+  std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+  if (ec) return {};
+  std::string name = (base / "ketch-krun-XXXXXX").string();
+  return mkdtemp(name.data()) ? name : std::string();
+}
+
+void RemoveFolder(const std::string& folder) {
+  std::error_code ec;
+  if (!folder.empty()) std::filesystem::remove_all(folder, ec);
+}
+
+// Copies the whole file open on from into a new file at path; false on any failure.
+bool CopyInto(int from, const std::string& path) {
+  const int to = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (to < 0) return false;
+  std::unique_ptr<char[]> block(new char[kCopyBlock]);
+  off_t offset = 0;
+  bool ok = true;
+  while (ok) {
+    const ssize_t got = pread(from, block.get(), kCopyBlock, offset);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      ok = got == 0;
+      break;
+    }
+    offset += got;
+    for (ssize_t put = 0; ok && put < got;) {
+      const ssize_t n = write(to, block.get() + put, static_cast<size_t>(got - put));
+      if (n < 0 && errno != EINTR) ok = false;
+      if (n > 0) put += n;
+    }
+  }
+  if (close(to) != 0) ok = false;
+  return ok;
+}
+
+// Converts the file open on fd as folder/name with converter; the text's
+// descriptor or -1. The copy and the text are unlinked either way: a partial
+// text is the reader's own and nothing reads it.
+int ConvertIn(const std::string& converter, const std::string& folder, const std::string& name, int fd) {
+  // The copy's fixed name keeps odd characters and lengths of the user's path
+  // away from the converter, and the copy is what was just checked.
+  const std::string input = folder + "/" + name;
+  const std::string output = input + ".txt";
+  int text = -1;
+  if (CopyInto(fd, input) && RunAndWait({converter, input}) == 0)
+    text = open(output.c_str(), O_RDONLY | O_CLOEXEC);
+  unlink(input.c_str());
+  unlink(output.c_str());
+  return text;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+         a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+void CloseText(int& fd) {
+  if (fd >= 0) close(fd);
+  fd = -1;
+}
+
+// The queue of paths to convert ahead and the thread that works through it.
+class Ahead {
+ public:
+  // An ended program leaves no converter running and no folder behind.
+  Ahead() { AtEndProgram([this] { Stop(); }); }
+  ~Ahead() { Stop(); }
+  Ahead(const Ahead&) = delete;
+  Ahead& operator=(const Ahead&) = delete;
+
+  void Add(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::string key = UpperCase(path);
+    for (const Job& j : jobs_)
+      if (j.key == key) return;
+    jobs_.push_back(Job{path, key, App::Path() + kConverter});
+    if (!worker_.joinable() && !broken_) {
+      try {
+        stop_ = false;
+        worker_ = std::thread([this] { Work(); });
+      } catch (const std::system_error&) {
+        broken_ = true;  // no thread: the reader converts everything itself
+      }
+    }
+    changed_.notify_all();
+  }
+
+  int Take(const std::string& path, int fd) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    auto job = jobs_.begin();
+    while (job != jobs_.end() && job->path != path) ++job;
+    if (job == jobs_.end()) return -1;
+    for (auto passed = jobs_.begin(); passed != job;) passed = GiveUp(passed);
+    changed_.wait(lock, [&] { return job->state != State::Running; });
+    int text = -1;
+    if (job->state == State::Ready) {
+      struct stat now;
+      if (fstat(fd, &now) == 0 && SameFile(now, job->source)) std::swap(text, job->text);
+      --ready_;
+    }
+    CloseText(job->text);
+    jobs_.erase(job);
+    changed_.notify_all();
+    return text;
+  }
+
+  void Stop() {
+    std::thread worker;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+      worker.swap(worker_);
+      changed_.notify_all();
+    }
+    if (worker.joinable()) worker.join();
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (Job& j : jobs_) CloseText(j.text);
+    jobs_.clear();
+    ready_ = 0;
+    RemoveFolder(folder_);
+    folder_.clear();
+  }
+
+ private:
+  enum class State { Queued, Running, Ready, Failed, Abandoned };
+  struct Job {
+    std::string path, key, converter;
+    State state = State::Queued;
+    int text = -1;
+    struct stat source = {};
+  };
+
+  // Drops a job the reader has passed; a running one is dropped by the thread
+  // when its conversion ends.
+  std::list<Job>::iterator GiveUp(std::list<Job>::iterator job) {
+    if (job->state == State::Running) {
+      job->state = State::Abandoned;
+      return std::next(job);
+    }
+    if (job->state == State::Ready) --ready_;
+    CloseText(job->text);
+    return jobs_.erase(job);
+  }
+
+  void Work() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      std::list<Job>::iterator job;
+      changed_.wait(lock, [&] {
+        if (stop_) return true;
+        if (ready_ >= kReadyMax) return false;
+        job = jobs_.begin();
+        while (job != jobs_.end() && job->state != State::Queued) ++job;
+        return job != jobs_.end();
+      });
+      if (stop_) return;
+      job->state = State::Running;
+      if (folder_.empty()) folder_ = MakePrivateFolder();
+      const std::string path = job->path, converter = job->converter, folder = folder_;
+      const std::string name = std::to_string(++serial_) + ".ini";
+      lock.unlock();
+      struct stat source = {};
+      const int text = folder.empty() ? -1 : Convert(path, converter, folder, name, source);
+      lock.lock();
+      if (job->state == State::Abandoned) {
+        int t = text;
+        CloseText(t);
+        jobs_.erase(job);
+      } else {
+        job->text = text;
+        job->source = source;
+        job->state = text >= 0 ? State::Ready : State::Failed;
+        if (text >= 0) ++ready_;
+      }
+      changed_.notify_all();
+    }
+  }
+
+  // Converts the game file at path when it is a binary one; fills source with
+  // the identity of the file converted. -1 for a text file or any failure.
+  static int Convert(const std::string& path, const std::string& converter, const std::string& folder,
+                     const std::string& name, struct stat& source) {
+    const int fd = open(ResolvePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    char magic[sizeof kMagic];
+    struct stat after;
+    int text = -1;
+    if (fstat(fd, &source) == 0 && S_ISREG(source.st_mode) &&
+        pread(fd, magic, sizeof magic, 0) == static_cast<ssize_t>(sizeof magic) &&
+        std::memcmp(magic, kMagic, sizeof magic) == 0) {
+      text = ConvertIn(converter, folder, name, fd);
+      // A file written to while it was copied is left to the reader.
+      if (text >= 0 && (fstat(fd, &after) != 0 || !SameFile(source, after))) CloseText(text);
+    }
+    close(fd);
+    return text;
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::list<Job> jobs_;
+  size_t ready_ = 0;
+  bool stop_ = false;
+  bool broken_ = false;
+  std::string folder_;
+  unsigned serial_ = 0;
+  std::thread worker_;
+};
+
+Ahead& TheAhead() {
+  static Ahead ahead;
+  return ahead;
+}
+
+}  // namespace
+
+int ConvertBinaryFile(int fd) {
+  const std::string folder = MakePrivateFolder();
+  if (folder.empty()) return -1;
+  const int text = ConvertIn(App::Path() + kConverter, folder, "data.ini", fd);
+  RemoveFolder(folder);
+  return text;
+}
+
+void ConvertAhead(const std::string& path) { TheAhead().Add(path); }
+
+int TakeConverted(const std::string& path, int fd) { return TheAhead().Take(path, fd); }
+
+void StopConvertingAhead() { TheAhead().Stop(); }
+
+}  // namespace ketch

@@ -1,0 +1,38 @@
+// Turning a binary data file into text with the krun program. The converter
+// writes its text beside its input, and beside the user's file a text of that
+// name may be the user's own, so it always runs on a private copy in a
+// private temporary folder.
+//
+// The analysis knows which files it reads next, and a conversion is mostly
+// the cost of starting a process; so the files it names are converted ahead
+// on a thread of their own while earlier files are stored. The reader still
+// converts a file itself whenever no usable result is ready: converting ahead
+// changes when the work is done, never what is read.
+#pragma once
+
+#include <string>
+
+namespace ketch {
+
+// Converts the binary file open on fd (read from its start) with the krun
+// beside the program; returns a descriptor of its text, already unlinked, or
+// -1 when any step fails. Leaves nothing behind either way. Raises nothing.
+int ConvertBinaryFile(int fd);
+
+// Queues path (a game path, exactly as it will be given to the reader) for
+// conversion ahead; a path already queued (compared without regard to case)
+// is ignored. Text files are recognised and skipped by the converting thread.
+void ConvertAhead(const std::string& path);
+
+// The text of path converted ahead, when it was queued and its conversion is
+// of the very file open on fd (same file, size and times); waits when that
+// conversion is running. -1 when the caller must convert the file itself:
+// not queued, not started yet, failed, or made from another file. Queued
+// paths before path are given up: the reader has passed them. Raises nothing.
+int TakeConverted(const std::string& path, int fd);
+
+// Waits for a running conversion, drops every queued path and result, ends
+// the converting thread and removes its folder. Raises nothing.
+void StopConvertingAhead();
+
+}  // namespace ketch
