@@ -4,7 +4,7 @@
 // tables, record sets). Text crosses this layer as code page 1252 bytes and is
 // stored as UTF-8. Every SQLite failure becomes an Error carrying SQLite's
 // result code as number, "SQLite" as source and SQLite's message (with the SQL
-// text) as description.
+// text) as description. All of it is used from one thread.
 #pragma once
 
 #include <cstdint>
