@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <unordered_set>
 
 #include "ini/mShell.h"
 #include "platform/App.h"
@@ -108,10 +109,9 @@ class Ahead {
 
   void Add(const std::string& path) {
     std::lock_guard<std::mutex> lock(mutex_);
-    const std::string key = UpperCase(path);
-    for (const Job& j : jobs_)
-      if (j.key == key) return;
-    jobs_.push_back(Job{path, key, App::Path() + kConverter});
+    std::string key = UpperCase(path);
+    if (!queued_.insert(key).second) return;
+    jobs_.push_back(Job{path, std::move(key), App::Path() + kConverter});
     if (!worker_.joinable() && !broken_) {
       try {
         stop_ = false;
@@ -136,8 +136,7 @@ class Ahead {
       if (fstat(fd, &now) == 0 && SameFile(now, job->source)) std::swap(text, job->text);
       --ready_;
     }
-    CloseText(job->text);
-    jobs_.erase(job);
+    Forget(job);
     changed_.notify_all();
     return text;
   }
@@ -154,6 +153,7 @@ class Ahead {
     std::lock_guard<std::mutex> lock(mutex_);
     for (Job& j : jobs_) CloseText(j.text);
     jobs_.clear();
+    queued_.clear();
     ready_ = 0;
     RemoveFolder(folder_);
     folder_.clear();
@@ -176,7 +176,12 @@ class Ahead {
       return std::next(job);
     }
     if (job->state == State::Ready) --ready_;
+    return Forget(job);
+  }
+
+  std::list<Job>::iterator Forget(std::list<Job>::iterator job) {
     CloseText(job->text);
+    queued_.erase(job->key);
     return jobs_.erase(job);
   }
 
@@ -201,9 +206,8 @@ class Ahead {
       const int text = folder.empty() ? -1 : Convert(path, converter, folder, name, source);
       lock.lock();
       if (job->state == State::Abandoned) {
-        int t = text;
-        CloseText(t);
-        jobs_.erase(job);
+        job->text = text;
+        Forget(job);
       } else {
         job->text = text;
         job->source = source;
@@ -237,6 +241,7 @@ class Ahead {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::list<Job> jobs_;
+  std::unordered_set<std::string> queued_;  // the keys of jobs_
   size_t ready_ = 0;
   bool stop_ = false;
   bool broken_ = false;
