@@ -15,6 +15,7 @@
 
 #include "platform/Error.h"
 #include "platform/Paths.h"
+#include "platform/WalBatching.h"
 #include "platform/Text.h"
 
 namespace ketch::db {
@@ -269,6 +270,7 @@ void ConfigureOnce() {
   [[maybe_unused]] static const bool configured = [] {
     sqlite3_config(SQLITE_CONFIG_SINGLETHREAD);
     sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    InstallWalBatching();
     return true;
   }();
 }
