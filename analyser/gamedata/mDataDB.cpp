@@ -128,6 +128,8 @@ bool InitDataDB(const std::string& fileName, std::unique_ptr<db::Database>& hand
     db::Database::Create(file, db::dbLangGeneral)->Close();
     handle = db::Database::Open(file);
     db::Database& d = *handle;
+    // Every data file commits; copying the log back must not hold them up.
+    d.CheckpointInBackground();
     CreateTable(d, "Sections",
                 {Long("DB_ID", true), Text("Area"), Text("Section"), Text("File"), Long("Line")},
                 {Idx("PriIDX", "DB_ID", true, true)});

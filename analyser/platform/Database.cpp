@@ -14,6 +14,7 @@
 #include <limits>
 
 #include "platform/Error.h"
+#include "platform/Checkpointer.h"
 #include "platform/Paths.h"
 #include "platform/WalBatching.h"
 #include "platform/Text.h"
@@ -262,13 +263,14 @@ std::string AdaptSql(const std::string& sql) {
 
 namespace {
 
-// The program uses SQLite from one thread only, so SQLite takes no locks of
-// its own and keeps no memory statistics (a lock around every allocation);
-// together a few per cent of a whole analysis. It must be set before SQLite
-// starts, hence before the first connection opens.
+// Each connection is used by one thread only (the checkpoint thread has its
+// own), so SQLite takes no locks around connections, and it keeps no memory
+// statistics (a lock around every allocation); together a few per cent of a
+// whole analysis. It must be set before SQLite starts, hence before the
+// first connection opens.
 void ConfigureOnce() {
   [[maybe_unused]] static const bool configured = [] {
-    sqlite3_config(SQLITE_CONFIG_SINGLETHREAD);
+    sqlite3_config(SQLITE_CONFIG_MULTITHREAD);
     sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
     InstallWalBatching();
     return true;
@@ -344,10 +346,16 @@ void Database::Close() {
     rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) message = sqlite3_errmsg(db_);
   }
+  checkpointer_.reset();
   sqlite3_close_v2(db_);
   db_ = nullptr;
   transDepth_ = 0;
   if (rc != SQLITE_OK) throw Error(rc, "SQLite", Utf8ToCp1252(message) + " (SQL: COMMIT)");
+}
+
+void Database::CheckpointInBackground() {
+  if (!db_) Misuse("database is closed");
+  if (!checkpointer_) checkpointer_ = std::make_unique<Checkpointer>(db_);
 }
 
 void Database::Execute(const std::string& sql) {

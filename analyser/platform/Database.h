@@ -4,7 +4,8 @@
 // tables, record sets). Text crosses this layer as code page 1252 bytes and is
 // stored as UTF-8. Every SQLite failure becomes an Error carrying SQLite's
 // result code as number, "SQLite" as source and SQLite's message (with the SQL
-// text) as description. All of it is used from one thread.
+// text) as description. A database and its record sets are used from one
+// thread.
 #pragma once
 
 #include <cstdint>
@@ -44,6 +45,7 @@ struct Index {
 };
 
 class Database;
+class Checkpointer;
 
 // A table definition: a local table, or a link (Connect ";DATABASE=" + path,
 // SourceTableName the table in that file).
@@ -77,6 +79,10 @@ class Database {
   // Runs SQL text that returns no rows (after AdaptSql); several statements
   // separated by ";" run in order.
   void Execute(const std::string& sql);
+
+  // From now on until Close the log of a WAL database is copied back into it
+  // by a thread of its own rather than by the commits (see Checkpointer.h).
+  void CheckpointInBackground();
 
   // Starts a transaction; nested calls open savepoints inside it.
   void BeginTrans();
@@ -140,6 +146,7 @@ class Database {
   int schemaSerial_ = 0;
   int transDepth_ = 0;
   std::set<Recordset*> recordsets_;  // closed with the database
+  std::unique_ptr<Checkpointer> checkpointer_;
 };
 
 // A record set. Fields are read by name ("Area") or by qualified name
