@@ -15,6 +15,7 @@
 #include <mutex>
 #include <thread>
 #include <unordered_set>
+#include <vector>
 
 #include "ini/mShell.h"
 #include "platform/App.h"
@@ -141,6 +142,18 @@ class Ahead {
     return text;
   }
 
+  void Release(int fd) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (worker_.joinable()) {
+        toClose_.push_back(fd);
+        changed_.notify_all();
+        return;
+      }
+    }
+    close(fd);
+  }
+
   void Stop() {
     std::thread worker;
     {
@@ -152,6 +165,8 @@ class Ahead {
     if (worker.joinable()) worker.join();
     std::lock_guard<std::mutex> lock(mutex_);
     for (Job& j : jobs_) CloseText(j.text);
+    for (int& fd : toClose_) CloseText(fd);
+    toClose_.clear();
     jobs_.clear();
     queued_.clear();
     ready_ = 0;
@@ -190,13 +205,21 @@ class Ahead {
     for (;;) {
       std::list<Job>::iterator job;
       changed_.wait(lock, [&] {
-        if (stop_) return true;
+        if (stop_ || !toClose_.empty()) return true;
         if (ready_ >= kReadyMax) return false;
         job = jobs_.begin();
         while (job != jobs_.end() && job->state != State::Queued) ++job;
         return job != jobs_.end();
       });
       if (stop_) return;
+      if (!toClose_.empty()) {
+        std::vector<int> fds;
+        fds.swap(toClose_);
+        lock.unlock();
+        for (int& fd : fds) CloseText(fd);
+        lock.lock();
+        continue;
+      }
       job->state = State::Running;
       if (folder_.empty()) folder_ = MakePrivateFolder();
       const std::string path = job->path, converter = job->converter, folder = folder_;
@@ -242,6 +265,7 @@ class Ahead {
   std::condition_variable changed_;
   std::list<Job> jobs_;
   std::unordered_set<std::string> queued_;  // the keys of jobs_
+  std::vector<int> toClose_;                 // texts read, for the thread to close
   size_t ready_ = 0;
   bool stop_ = false;
   bool broken_ = false;
@@ -268,6 +292,8 @@ int ConvertBinaryFile(int fd) {
 void ConvertAhead(const std::string& path) { TheAhead().Add(path); }
 
 int TakeConverted(const std::string& path, int fd) { return TheAhead().Take(path, fd); }
+
+void ReleaseConverted(int fd) { TheAhead().Release(fd); }
 
 void StopConvertingAhead() { TheAhead().Stop(); }
 

@@ -31,6 +31,11 @@ void ConvertAhead(const std::string& path);
 // paths before path are given up: the reader has passed them. Raises nothing.
 int TakeConverted(const std::string& path, int fd);
 
+// Closes the descriptor of a converted text that was read. The last close of
+// a deleted file frees its blocks, which can wait for the disk; the
+// converting thread does that when it runs. Raises nothing.
+void ReleaseConverted(int fd);
+
 // Waits for a running conversion, drops every queued path and result, ends
 // the converting thread and removes its folder. Raises nothing.
 void StopConvertingAhead();

@@ -14,7 +14,11 @@
 namespace ketch {
 
 FileLineSource::~FileLineSource() {
-  if (fd_ >= 0) close(fd_);
+  if (fd_ < 0) return;
+  if (release_)
+    release_(fd_);
+  else
+    close(fd_);
 }
 
 size_t FileLineSource::Read(char* buffer, size_t capacity) {

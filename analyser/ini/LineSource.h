@@ -22,10 +22,11 @@ class LineSource {
   virtual size_t Read(char* buffer, size_t capacity) = 0;
 };
 
-// Bytes of an open file descriptor, which the source owns and closes.
+// Bytes of an open file descriptor, which the source owns and closes (or
+// hands to release, which closes it).
 class FileLineSource final : public LineSource {
  public:
-  explicit FileLineSource(int fd) : fd_(fd) {}
+  explicit FileLineSource(int fd, void (*release)(int fd) = nullptr) : fd_(fd), release_(release) {}
   ~FileLineSource() override;
   FileLineSource(const FileLineSource&) = delete;
   FileLineSource& operator=(const FileLineSource&) = delete;
@@ -34,6 +35,7 @@ class FileLineSource final : public LineSource {
 
  private:
   int fd_;
+  void (*release_)(int fd);
 };
 
 // Bytes held in memory, handed out at most chunk bytes at a time so that tests

@@ -103,7 +103,7 @@ void cFile::Open(const std::string& path) {
   }
   const int text = Convert(fd);
   lines.reset();
-  lines_ = std::make_unique<LineSplitter>(std::make_unique<FileLineSource>(text));
+  lines_ = std::make_unique<LineSplitter>(std::make_unique<FileLineSource>(text, ReleaseConverted));
   isConverted_ = true;
 }
 
