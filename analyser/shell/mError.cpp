@@ -3,6 +3,7 @@
 #include "shell/mError.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -63,6 +64,46 @@ int WriteAll(int fd, const std::string& text) {
   return 0;
 }
 
+// The log file stays open from line to line for as long as its path still
+// leads to it: opening and closing it for every line cost more than the
+// writing. A log deleted, moved or replaced while the program runs is opened
+// afresh at its path, as if it were opened for every line.
+class LogFile {
+ public:
+  // Appends text to the file at path (created when missing); errno of the
+  // failure or 0. file() is the file path maps to.
+  int Append(const std::string& path, const std::string& text) {
+    struct stat st;
+    if (fd_ < 0 || path != path_ || stat(file_.c_str(), &st) != 0 || st.st_dev != dev_ || st.st_ino != ino_) {
+      Close();
+      path_ = path;
+      file_ = ResolvePath(path);
+      fd_ = open(file_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+      if (fd_ < 0) return errno;
+      if (fstat(fd_, &st) != 0) {
+        const int e = errno;
+        Close();
+        return e;
+      }
+      dev_ = st.st_dev;
+      ino_ = st.st_ino;
+    }
+    return WriteAll(fd_, text);
+  }
+  const std::string& file() const { return file_; }
+
+ private:
+  void Close() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
+
+  int fd_ = -1;
+  std::string path_, file_;
+  dev_t dev_ = 0;
+  ino_t ino_ = 0;
+};
+
 std::string WarningRecord(const std::string& file, int32_t line, const std::string& section,
                           int32_t sectionLine, int16_t code, const std::string& key,
                           const std::string& value) {
@@ -111,14 +152,13 @@ Error OwnError(int16_t code, const std::string& classSuffix) {
 }
 
 void LogLine(const std::string& message) {
+  static LogFile log;
   std::string path = (Settings() ? Settings()->LogPath() : std::string()) + "\\ketch.log";
-  std::string file = ResolvePath(path);
-  int fd = open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  int failure = fd < 0 ? errno : WriteAll(fd, message + kCrLf);
-  if (fd >= 0 && close(fd) != 0 && failure == 0) failure = errno;
+  const int failure = log.Append(path, message + kCrLf);
 
   if (failure != 0) {
     // The file copy is lost; the box says why and the caller goes on.
+    const std::string& file = log.file();
     size_t slash = file.rfind('/');
     bool folderMissing = failure == ENOENT && slash != std::string::npos;
     Error e = PlatformErrorOf(FileErrorNumber(failure, folderMissing));

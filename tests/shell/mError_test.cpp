@@ -69,6 +69,27 @@ TEST_F(LogLineTest, NeverTruncatesAnExistingLog) {
   EXPECT_EQ(LogFile(), "old\r\nnew\r\n");
 }
 
+TEST_F(LogLineTest, ALogDeletedMovedOrReplacedMeanwhileIsWrittenAtItsPath) {
+  namespace fs = std::filesystem;
+  LogLine("a");
+  fs::remove(dir_ / "ketch.log");
+  LogLine("b");
+  EXPECT_EQ(LogFile(), "b\r\n");
+  fs::rename(dir_ / "ketch.log", dir_ / "moved.log");
+  LogLine("c");
+  EXPECT_EQ(LogFile(), "c\r\n");
+  EXPECT_EQ(test::ReadFile(dir_ / "moved.log"), "b\r\n");
+  test::WriteFile(dir_ / "other.log", "other\r\n");
+  fs::rename(dir_ / "other.log", dir_ / "ketch.log");
+  LogLine("d");
+  EXPECT_EQ(LogFile(), "other\r\nd\r\n");
+  settings_->LogPath(dir_ / "missing");
+  LogLine("lost");
+  settings_->LogPath(dir_.Path());
+  LogLine("e");
+  EXPECT_EQ(LogFile(), "other\r\nd\r\ne\r\n");
+}
+
 TEST_F(LogLineTest, MissingFolderPutsFourLinesInTheBoxOnly) {
   settings_->LogPath(dir_ / "missing");
   LogLine("lost");
