@@ -47,12 +47,17 @@ else
   fi
 fi
 
+# Every contender starts with the writes of the one before it on disk, so that
+# their write-back does not land in its timing.
+settle() { sync; }
+
 # A program folder of its own per run, as after install: VD.MDB goes beside ketch.
 run_ketch() {  # game tag -> "seconds peakKB rows"
   local game=$1 tag=$2 prog=$WORK/prog-$2
   rm -rf "$prog" "$WORK/log-$tag"
   mkdir -p "$prog" "$WORK/log-$tag"
   cp "$BIN/ketch" "$BIN/krun" "$BIN/KETCH.MDB" "$prog/"
+  settle
   /usr/bin/time -f "%e %M" -o "$WORK/time-$tag" \
     "$prog/ketch" --game "$game" --log "$WORK/log-$tag" --overwrite 1 init all >"$WORK/out-$tag" 2>&1
   local rows
@@ -87,15 +92,18 @@ for rep in $(seq "$REPS"); do
     read -r s kb rows < <(run_ketch "$g" small)
     printf 'ketch_small\t%s\t%s\t%s\n' "$s" "$rows" "$kb" >>"$results"
   done
+  settle
   out=$(/usr/bin/time -f "%M" -o "$WORK/time-lim" "$LIMITS" insert "$WORK/prog-main/VD.MDB" "$WORK/limit.db")
   printf 'limit_per_file\t%s\t%s\t%s\n' "$(sed 's/.*seconds=\([0-9.]*\).*/\1/' <<<"$out")" \
     "$(sed 's/rows=\([0-9]*\).*/\1/' <<<"$out")" "$(cat "$WORK/time-lim")" >>"$results"
+  settle
   out=$("$LIMITS" insert "$WORK/prog-main/VD.MDB" "$WORK/limit.db" --one-transaction)
   printf 'limit_one_txn\t%s\t%s\t\n' "$(sed 's/.*seconds=\([0-9.]*\).*/\1/' <<<"$out")" \
     "$(sed 's/rows=\([0-9]*\).*/\1/' <<<"$out")" >>"$results"
   out=$("$LIMITS" parse "$list")
   printf 'parse_limit\t%s\t\t\n' "$(sed 's/.*seconds=\([0-9.]*\).*/\1/' <<<"$out")" >>"$results"
   for peer in configparser lineloop; do
+    settle
     out=$(/usr/bin/time -f "%M" -o "$WORK/time-peer" python3 "$ROOT/bench/peer_$peer.py" "$GAME" "$BIN/krun" "$WORK/peer.db")
     printf 'peer_%s\t%s\t%s\t%s\n' "$peer" "$(sed 's/.*seconds=\([0-9.]*\).*/\1/' <<<"$out")" \
       "$(sed 's/.*rows=\([0-9]*\).*/\1/' <<<"$out")" "$(cat "$WORK/time-peer")" >>"$results"
