@@ -121,7 +121,9 @@ class Ahead {
         broken_ = true;  // no thread: the reader converts everything itself
       }
     }
-    changed_.notify_all();
+    // With enough texts waiting the thread has nothing to start; waking it
+    // for every queued path would only cost switches.
+    if (ready_ < kReadyMax) changed_.notify_all();
   }
 
   int Take(const std::string& path, int fd) {
