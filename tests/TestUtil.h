@@ -41,6 +41,31 @@ class TempDir {
   std::string path_;
 };
 
+// A folder of its own as the system's temporary folder (TMPDIR) while the
+// object lives, so that what a test leaves behind there shows.
+class TempTmpDir {
+ public:
+  TempTmpDir() {
+    if (const char* old = getenv("TMPDIR")) old_ = old;
+    had_ = getenv("TMPDIR") != nullptr;
+    setenv("TMPDIR", dir_.Path().c_str(), 1);
+  }
+  ~TempTmpDir() {
+    if (had_)
+      setenv("TMPDIR", old_.c_str(), 1);
+    else
+      unsetenv("TMPDIR");
+  }
+  TempTmpDir(const TempTmpDir&) = delete;
+  TempTmpDir& operator=(const TempTmpDir&) = delete;
+  const std::string& Path() const { return dir_.Path(); }
+
+ private:
+  TempDir dir_;
+  std::string old_;
+  bool had_ = false;
+};
+
 inline std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream s;

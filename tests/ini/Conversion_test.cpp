@@ -5,13 +5,11 @@
 #include "ini/Conversion.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -50,18 +48,12 @@ class ConvertAheadTest : public test::LogFixture {
  protected:
   void SetUp() override {
     LogFixture::SetUp();
-    if (const char* old = getenv("TMPDIR")) oldTmp_ = old;
-    setenv("TMPDIR", tmp_.Path().c_str(), 1);
     App::SetPath(prog_.Path());
     UseConverter("");
   }
   void TearDown() override {
     StopConvertingAhead();
     App::SetPath("");
-    if (oldTmp_)
-      setenv("TMPDIR", oldTmp_->c_str(), 1);
-    else
-      unsetenv("TMPDIR");
     LogFixture::TearDown();
   }
 
@@ -89,9 +81,9 @@ class ConvertAheadTest : public test::LogFixture {
     return path;
   }
 
-  TempDir data_, tmp_, prog_;
+  TempDir data_, prog_;
+  test::TempTmpDir tmp_;
   std::string runs_ = data_ / "runs.txt";
-  std::optional<std::string> oldTmp_;
 };
 
 TEST_F(ConvertAheadTest, QueuedFileIsReadFromItsConversionAheadAndNotConvertedAgain) {

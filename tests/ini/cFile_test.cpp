@@ -4,10 +4,8 @@
 #include "ini/cFile.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -274,24 +272,16 @@ class cFileDisk : public test::LogFixture {
  protected:
   void SetUp() override {
     LogFixture::SetUp();
-    const char* old = getenv("TMPDIR");
-    if (old) oldTmp_ = old;
-    setenv("TMPDIR", tmp_.Path().c_str(), 1);
     App::SetPath(KETCH_PROGRAM_DIR);
   }
   void TearDown() override {
     App::SetPath("");
-    if (oldTmp_)
-      setenv("TMPDIR", oldTmp_->c_str(), 1);
-    else
-      unsetenv("TMPDIR");
     LogFixture::TearDown();
   }
   bool TmpIsEmpty() const { return fs::is_empty(tmp_.Path()); }
 
   TempDir data_;
-  TempDir tmp_;
-  std::optional<std::string> oldTmp_;
+  test::TempTmpDir tmp_;
 };
 
 const char* kBinaryText = "[Ship]\r\nname = li_gun\r\nhit_pts = 7, 2.500000\r\nseparable = true\r\n\r\n";
