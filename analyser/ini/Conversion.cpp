@@ -88,6 +88,15 @@ int ConvertIn(const std::string& converter, const std::string& folder, const std
   return text;
 }
 
+// Converts the file open on fd in a folder of its own, removed afterwards, so
+// that a run killed meanwhile leaves at most that one behind.
+int ConvertPrivately(const std::string& converter, int fd) {
+  const std::string folder = MakePrivateFolder();
+  const int text = folder.empty() ? -1 : ConvertIn(converter, folder, "data.ini", fd);
+  RemoveFolder(folder);
+  return text;
+}
+
 bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
          a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
@@ -172,8 +181,6 @@ class Ahead {
     jobs_.clear();
     queued_.clear();
     ready_ = 0;
-    RemoveFolder(folder_);
-    folder_.clear();
   }
 
  private:
@@ -223,12 +230,10 @@ class Ahead {
         continue;
       }
       job->state = State::Running;
-      if (folder_.empty()) folder_ = MakePrivateFolder();
-      const std::string path = job->path, converter = job->converter, folder = folder_;
-      const std::string name = std::to_string(++serial_) + ".ini";
+      const std::string path = job->path, converter = job->converter;
       lock.unlock();
       struct stat source = {};
-      const int text = folder.empty() ? -1 : Convert(path, converter, folder, name, source);
+      const int text = Convert(path, converter, source);
       lock.lock();
       if (job->state == State::Abandoned) {
         job->text = text;
@@ -245,8 +250,7 @@ class Ahead {
 
   // Converts the game file at path when it is a binary one; fills source with
   // the identity of the file converted. -1 for a text file or any failure.
-  static int Convert(const std::string& path, const std::string& converter, const std::string& folder,
-                     const std::string& name, struct stat& source) {
+  static int Convert(const std::string& path, const std::string& converter, struct stat& source) {
     const int fd = open(ResolvePath(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return -1;
     char magic[sizeof kMagic];
@@ -255,7 +259,7 @@ class Ahead {
     if (fstat(fd, &source) == 0 && S_ISREG(source.st_mode) &&
         pread(fd, magic, sizeof magic, 0) == static_cast<ssize_t>(sizeof magic) &&
         std::memcmp(magic, kMagic, sizeof magic) == 0) {
-      text = ConvertIn(converter, folder, name, fd);
+      text = ConvertPrivately(converter, fd);
       // A file written to while it was copied is left to the reader.
       if (text >= 0 && (fstat(fd, &after) != 0 || !SameFile(source, after))) CloseText(text);
     }
@@ -271,8 +275,6 @@ class Ahead {
   size_t ready_ = 0;
   bool stop_ = false;
   bool broken_ = false;
-  std::string folder_;
-  unsigned serial_ = 0;
   std::thread worker_;
 };
 
@@ -283,13 +285,7 @@ Ahead& TheAhead() {
 
 }  // namespace
 
-int ConvertBinaryFile(int fd) {
-  const std::string folder = MakePrivateFolder();
-  if (folder.empty()) return -1;
-  const int text = ConvertIn(App::Path() + kConverter, folder, "data.ini", fd);
-  RemoveFolder(folder);
-  return text;
-}
+int ConvertBinaryFile(int fd) { return ConvertPrivately(App::Path() + kConverter, fd); }
 
 void ConvertAhead(const std::string& path) { TheAhead().Add(path); }
 

@@ -36,8 +36,8 @@ int TakeConverted(const std::string& path, int fd);
 // converting thread does that when it runs. Raises nothing.
 void ReleaseConverted(int fd);
 
-// Waits for a running conversion, drops every queued path and result, ends
-// the converting thread and removes its folder. Raises nothing.
+// Waits for a running conversion, drops every queued path and result and
+// ends the converting thread. Raises nothing.
 void StopConvertingAhead();
 
 }  // namespace ketch
