@@ -72,27 +72,18 @@ bool CopyInto(int from, const std::string& path) {
   return ok;
 }
 
-// Converts the file open on fd as folder/name with converter; the text's
-// descriptor or -1. The copy and the text are unlinked either way: a partial
-// text is the reader's own and nothing reads it.
-int ConvertIn(const std::string& converter, const std::string& folder, const std::string& name, int fd) {
-  // The copy's fixed name keeps odd characters and lengths of the user's path
-  // away from the converter, and the copy is what was just checked.
-  const std::string input = folder + "/" + name;
-  const std::string output = input + ".txt";
-  int text = -1;
-  if (CopyInto(fd, input) && RunAndWait({converter, input}) == 0)
-    text = open(output.c_str(), O_RDONLY | O_CLOEXEC);
-  unlink(input.c_str());
-  unlink(output.c_str());
-  return text;
-}
-
-// Converts the file open on fd in a folder of its own, removed afterwards, so
-// that a run killed meanwhile leaves at most that one behind.
+// Converts the file open on fd with converter in a folder of its own, removed
+// afterwards with the copy and any text, so that a run killed meanwhile leaves
+// at most that one behind; the text's descriptor (unlinked) or -1.
 int ConvertPrivately(const std::string& converter, int fd) {
   const std::string folder = MakePrivateFolder();
-  const int text = folder.empty() ? -1 : ConvertIn(converter, folder, "data.ini", fd);
+  if (folder.empty()) return -1;
+  // The copy's fixed name keeps odd characters and lengths of the user's path
+  // away from the converter, and the copy is what was just checked.
+  const std::string input = folder + "/data.ini";
+  int text = -1;
+  if (CopyInto(fd, input) && RunAndWait({converter, input}) == 0)
+    text = open((input + ".txt").c_str(), O_RDONLY | O_CLOEXEC);
   RemoveFolder(folder);
   return text;
 }
