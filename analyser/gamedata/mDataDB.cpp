@@ -75,9 +75,24 @@ void CreateTable(db::Database& d, const char* name, std::vector<db::Field> field
   for (const db::Index& i : indexes) d.AppendIndex(name, i);
 }
 
+void CommitAll(db::Database& d) {
+  while (d.InTransaction()) d.CommitTrans();
+}
+
+// Before the program ends: what was stored is committed, whatever ended it.
 void CommitOpen() {
   db::Database* d = DataDB();
-  while (d && d->InTransaction()) d->CommitTrans();
+  if (!d) return;
+  try {
+    d->WaitForWrites();
+  } catch (const Error& e) {
+    // A refused row that nothing has reported yet: reported as its section's
+    // store would have, and the rows before it committed.
+    LogError(e, "DoSection");
+  }
+  CommitAll(*d);
+  // The commit runs in the background; the program must not end before it.
+  d->WaitForWrites();
 }
 
 }  // namespace
@@ -130,6 +145,8 @@ bool InitDataDB(const std::string& fileName, std::unique_ptr<db::Database>& hand
     db::Database& d = *handle;
     // Every data file commits; copying the log back must not hold them up.
     d.CheckpointInBackground();
+    // Checking a file's lines and inserting them overlap on two cores.
+    d.WriteInBackground();
     CreateTable(d, "Sections",
                 {Long("DB_ID", true), Text("Area"), Text("Section"), Text("File"), Long("Line")},
                 {Idx("PriIDX", "DB_ID", true, true)});
@@ -176,6 +193,8 @@ void BeginDataTrans() {
   d->BeginTrans();
 }
 
-void CommitDataTrans() { CommitOpen(); }
+void CommitDataTrans() {
+  if (db::Database* d = DataDB()) CommitAll(*d);
+}
 
 }  // namespace ketch

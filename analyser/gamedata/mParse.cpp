@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "gamedata/mDataDB.h"
 #include "ini/Records.h"
 #include "ini/mINI.h"
 #include "platform/Database.h"
@@ -52,6 +53,12 @@ class RowsAhead {
 
 std::string DataPath(const std::string& value) { return Settings()->VDPath() + "\\DATA\\" + value; }
 
+// Rows are stored and committed in the background; the reference query reads
+// them through another connection, and a failure must not go unreported.
+void AwaitStoredRows() {
+  if (db::Database* d = DataDB()) d->WaitForWrites();
+}
+
 }  // namespace
 
 void ReadOtherINIs() {
@@ -83,6 +90,7 @@ void ReadINIFromValues(int16_t id) {
   LogLine("\r\n\r\nReading files for value ID " + ids);
   std::string area, section, entry;
   try {
+    AwaitStoredRows();
     auto rs = Settings()->SettingsDB()->OpenRecordset(
         "SELECT Entries.DB_ID, Sections.Area, Sections.Section, Sections.File, Sections.Line, "
         "Entries.Entry, Entries.Line, Values.Value FROM (Sections LEFT JOIN Entries ON "
@@ -133,6 +141,7 @@ void ReadINIFromValues(int16_t id) {
         ReadINIFile(row.area.AsText(), fileOf(text), L);
       }
     }
+    AwaitStoredRows();
   } catch (const Error& e) {
     LogError(e, "ReadINIFromValues");
     EndProgram();

@@ -16,6 +16,7 @@
 #include "platform/Error.h"
 #include "platform/Checkpointer.h"
 #include "platform/Paths.h"
+#include "platform/RowWriter.h"
 #include "platform/WalBatching.h"
 #include "platform/Text.h"
 
@@ -338,6 +339,10 @@ Database::~Database() {
 
 void Database::Close() {
   if (!db_) return;
+  // The rows handed over belong to the transaction about to be committed.
+  std::exception_ptr failure;
+  if (writer_) failure = writer_->Finish();
+  writer_.reset();
   for (Recordset* rs : std::set<Recordset*>(recordsets_)) rs->Close();
   recordsets_.clear();
   int rc = SQLITE_OK;
@@ -350,6 +355,8 @@ void Database::Close() {
   sqlite3_close_v2(db_);
   db_ = nullptr;
   transDepth_ = 0;
+  // A refused row came first; the failed commit may be its consequence.
+  if (failure) std::rethrow_exception(failure);
   if (rc != SQLITE_OK) throw Error(rc, "SQLite", Utf8ToCp1252(message) + " (SQL: COMMIT)");
 }
 
@@ -358,8 +365,30 @@ void Database::CheckpointInBackground() {
   if (!checkpointer_) checkpointer_ = std::make_unique<Checkpointer>(db_);
 }
 
+void Database::WriteInBackground() {
+  if (!db_) Misuse("database is closed");
+  if (!writer_) writer_ = std::make_unique<RowWriter>([this](const std::string& sql) { Exec(db_, sql); });
+}
+
+void Database::WaitForWrites() const {
+  if (writer_) writer_->Settle();
+}
+
+void Database::Run(const std::string& sql) {
+  if (writer_)
+    writer_->Execute(sql);
+  else
+    Exec(db_, sql);
+}
+
+sqlite3* Database::Handle() const {
+  if (writer_) writer_->Wait();
+  return db_;
+}
+
 void Database::Execute(const std::string& sql) {
   if (!db_) Misuse("database is closed");
+  WaitForWrites();
   AttachPending();
   Exec(db_, AdaptSql(Cp1252ToUtf8(sql)));
 }
@@ -368,19 +397,19 @@ void Database::BeginTrans() {
   if (!db_) Misuse("database is closed");
   // IMMEDIATE takes the write lock now, so a later write cannot fail on a
   // snapshot that another connection made stale.
-  Exec(db_, transDepth_ == 0 ? std::string("BEGIN IMMEDIATE")
-                             : "SAVEPOINT ketch_" + std::to_string(transDepth_));
+  Run(transDepth_ == 0 ? std::string("BEGIN IMMEDIATE") : "SAVEPOINT ketch_" + std::to_string(transDepth_));
   ++transDepth_;
 }
 
 void Database::CommitTrans() {
   if (transDepth_ == 0 || !db_) Misuse("no transaction is open");
-  Exec(db_, transDepth_ == 1 ? std::string("COMMIT") : "RELEASE ketch_" + std::to_string(transDepth_ - 1));
+  Run(transDepth_ == 1 ? std::string("COMMIT") : "RELEASE ketch_" + std::to_string(transDepth_ - 1));
   --transDepth_;
 }
 
 void Database::Rollback() {
   if (transDepth_ == 0 || !db_) Misuse("no transaction is open");
+  WaitForWrites();
   if (transDepth_ == 1) {
     Exec(db_, "ROLLBACK");
   } else {
@@ -392,7 +421,14 @@ void Database::Rollback() {
   nextId_.clear();
 }
 
-bool Database::InTransaction() const { return db_ && !sqlite3_get_autocommit(db_); }
+bool Database::InTransaction() const {
+  if (!db_) return false;
+  if (writer_) {
+    writer_->Check();
+    return transDepth_ > 0;
+  }
+  return !sqlite3_get_autocommit(db_);
+}
 
 Database::Link* Database::FindLink(const std::string& name) {
   for (Link& l : links_)
@@ -407,6 +443,7 @@ const Database::Link* Database::FindLink(const std::string& name) const {
 bool Database::HasTableDef(const std::string& name) const {
   if (FindLink(name)) return true;
   if (!db_) Misuse("database is closed");
+  WaitForWrites();
   Stmt s(db_, "SELECT 1 FROM sqlite_schema WHERE type IN ('table','view') AND name = ?1 COLLATE NOCASE");
   s.Text(1, name);
   return s.Step();
@@ -484,11 +521,13 @@ void Database::DetachFile(const std::string& file) {
 
 void Database::ReleaseFile(const std::string& path) {
   if (!db_) Misuse("database is closed");
+  WaitForWrites();
   DetachFile(path);
 }
 
 void Database::AppendTableDef(const TableDef& def) {
   if (!db_) Misuse("database is closed");
+  WaitForWrites();
   if (HasTableDef(def.Name))
     throw Error(SQLITE_ERROR, "SQLite", "table " + def.Name + " already exists");
   if (!def.Connect.empty()) {
@@ -594,6 +633,7 @@ void Database::RequireNotNull(const std::string& table, const std::vector<std::s
 
 void Database::AppendIndex(const std::string& table, const Index& index) {
   if (!db_) Misuse("database is closed");
+  WaitForWrites();
   if (index.Fields.empty()) throw PlatformErrorOf(errInvalidArgument);
   std::string utable = Cp1252ToUtf8(table);
   std::vector<Column> cols = Columns(db_, "main", utable);
@@ -622,6 +662,7 @@ void Database::AppendIndex(const std::string& table, const Index& index) {
 
 void Database::DeleteTableDef(const std::string& name) {
   if (!db_) Misuse("database is closed");
+  WaitForWrites();
   if (Link* l = FindLink(name)) {
     std::string file = l->file;
     bool attached = !l->schema.empty();
@@ -646,6 +687,7 @@ void Database::DeleteTableDef(const std::string& name) {
 int32_t Database::NextId(const std::string& key, const std::string& schema, const std::string& table) {
   auto it = nextId_.find(key);
   if (it == nextId_.end()) {
+    WaitForWrites();
     Stmt s(db_, "SELECT max(rowid) FROM " + schema + "." + Quote(table));
     s.Step();
     int64_t max = sqlite3_column_type(s.get(), 0) == SQLITE_NULL ? 0 : s.Int(0);
@@ -658,6 +700,7 @@ int32_t Database::NextId(const std::string& key, const std::string& schema, cons
 
 std::unique_ptr<Recordset> Database::OpenRecordset(const std::string& source, RecordsetType type) {
   if (!db_) Misuse("database is closed");
+  WaitForWrites();
   AttachPending();
   std::unique_ptr<Recordset> rs(new Recordset);
   rs->db_ = this;
@@ -763,6 +806,8 @@ Recordset::~Recordset() {
 
 void Recordset::Close() {
   if (closed_) return;
+  // Rows of this set may still be waiting to be written with its statement.
+  if (db_ && db_->writer_) db_->writer_->Wait();
   closed_ = true;
   sqlite3_finalize(read_);
   sqlite3_finalize(insert_);
@@ -807,6 +852,7 @@ void Recordset::Load(sqlite3_stmt* st) {
 
 // Makes the record at the current position current, or sets EOF.
 void Recordset::Fetch() {
+  db_->WaitForWrites();
   if (type_ == dbOpenForwardOnly) {
     int rc = sqlite3_step(read_);
     if (rc == SQLITE_ROW) {
@@ -879,6 +925,7 @@ void Recordset::AddNew() {
 void Recordset::Edit() {
   Require(update_ != nullptr, "record set cannot be edited");
   Require(!eof_, "no current record");
+  db_->WaitForWrites();
   for (size_t i = 0; i < values_.size(); ++i)
     if (overflow_[i]) throw PlatformErrorOf(errOverflow);
   pending_ = values_;
@@ -934,23 +981,35 @@ void Recordset::Bind(sqlite3_stmt* st, int param, int column, const Variant& v) 
 
 void Recordset::Update() {
   Require(mode_ != Mode::None, "Update without AddNew or Edit");
-  sqlite3_stmt* st = mode_ == Mode::Adding ? insert_ : update_;
-  int n = FieldCount();
-  for (int i = 0; i < n; ++i) {
-    if (!set_[i] || pending_[i].IsNull())
-      sqlite3_bind_null(st, i + 1);
-    else
-      Bind(st, i + 1, i, pending_[i]);
+  if (mode_ == Mode::Adding && db_->writer_) {
+    db_->writer_->Add(*this, pending_, set_);
+    mode_ = Mode::None;
+    return;
   }
-  if (mode_ == Mode::Editing) sqlite3_bind_int64(st, n + 1, keys_[pos_]);
-  int rc = sqlite3_step(st);
-  sqlite3_reset(st);
-  if (rc != SQLITE_DONE) Fail(db_->db_, rc, mode_ == Mode::Adding ? sql_ : sqlite3_sql(st));
+  db_->WaitForWrites();
+  sqlite3_stmt* st = mode_ == Mode::Adding ? insert_ : update_;
+  Write(st, pending_.data(), set_.data());
   if (mode_ == Mode::Editing) {
     mode_ = Mode::None;
     Fetch();
   }
   mode_ = Mode::None;
+}
+
+void Recordset::WriteNew(const Variant* values, const char* set) { Write(insert_, values, set); }
+
+void Recordset::Write(sqlite3_stmt* st, const Variant* values, const char* set) {
+  int n = FieldCount();
+  for (int i = 0; i < n; ++i) {
+    if (!set[i] || values[i].IsNull())
+      sqlite3_bind_null(st, i + 1);
+    else
+      Bind(st, i + 1, i, values[i]);
+  }
+  if (st == update_) sqlite3_bind_int64(st, n + 1, keys_[pos_]);
+  int rc = sqlite3_step(st);
+  sqlite3_reset(st);
+  if (rc != SQLITE_DONE) Fail(db_->db_, rc, st == insert_ ? sql_ : sqlite3_sql(st));
 }
 
 }  // namespace ketch::db

@@ -5,7 +5,8 @@
 // stored as UTF-8. Every SQLite failure becomes an Error carrying SQLite's
 // result code as number, "SQLite" as source and SQLite's message (with the SQL
 // text) as description. A database and its record sets are used from one
-// thread.
+// thread (which may hand the writing of new rows to a thread of the
+// database's own: WriteInBackground).
 #pragma once
 
 #include <cstdint>
@@ -46,6 +47,7 @@ struct Index {
 
 class Database;
 class Checkpointer;
+class RowWriter;
 
 // A table definition: a local table, or a link (Connect ";DATABASE=" + path,
 // SourceTableName the table in that file).
@@ -83,8 +85,22 @@ class Database {
   // From now on until Close the log of a WAL database is copied back into it
   // by a thread of its own rather than by the commits (see Checkpointer.h).
   void CheckpointInBackground();
+  // From now on until Close, Update of a new record on a table record set,
+  // BeginTrans and CommitTrans hand their work to a thread of the database's
+  // own (see RowWriter.h) and return at once; every other use of the
+  // database or of its record sets first waits for that work (WaitForWrites).
+  // A row or statement that fails raises its error once, at the next of these
+  // calls or at the next such use (Close included, after closing); what was
+  // handed over after it is not carried out.
+  void WriteInBackground();
+  // Returns when every row and statement handed to the writing thread is
+  // done, so that other connections see the committed rows; raises a failure
+  // as above. Does nothing without a writing thread.
+  void WaitForWrites() const;
 
-  // Starts a transaction; nested calls open savepoints inside it.
+  // Starts a transaction; nested calls open savepoints inside it. With a
+  // writing thread the transaction is the thread's: opened, committed and
+  // counted by InTransaction in the order of the calls.
   void BeginTrans();
   // Commits the innermost transaction; error when none is open.
   void CommitTrans();
@@ -114,8 +130,9 @@ class Database {
   // AdaptSql), read front to back; it sees the rows committed before it.
   std::unique_ptr<Recordset> OpenRecordset(const std::string& source, RecordsetType type);
 
-  // The SQLite connection, for tools and tests.
-  sqlite3* Handle() const { return db_; }
+  // The SQLite connection, for tools and tests (rows handed to the writing
+  // thread are written first).
+  sqlite3* Handle() const;
 
  private:
   struct Link {
@@ -129,6 +146,8 @@ class Database {
   Database() = default;
   friend class Recordset;
   void OpenHandle(const std::string& path);
+  // Runs a statement now, or hands it to the writing thread.
+  void Run(const std::string& sql);
   void LoadLinks();
   void AttachPending();
   std::string AttachFile(const std::string& file);
@@ -147,6 +166,7 @@ class Database {
   int transDepth_ = 0;
   std::set<Recordset*> recordsets_;  // closed with the database
   std::unique_ptr<Checkpointer> checkpointer_;
+  std::unique_ptr<RowWriter> writer_;
 };
 
 // A record set. Fields are read by name ("Area") or by qualified name
@@ -179,7 +199,8 @@ class Recordset {
   // Misuse (writing a forward-only set, Edit with no current record,
   // SetField or Update outside AddNew/Edit, setting the auto-increment field)
   // raises SQLite's misuse code 21; Update raises SQLite's error when the row
-  // is refused, and the record stays pending.
+  // is refused, and the record stays pending (for a new record written in
+  // the background: see Database::WriteInBackground).
   void AddNew();
   void Edit();
   void SetField(const std::string& name, const Variant& value);
@@ -191,7 +212,11 @@ class Recordset {
  private:
   enum class Mode { None, Adding, Editing };
   friend class Database;
+  friend class RowWriter;
   Recordset() = default;
+  // Writes a new record now: values[i] where set[i] is not 0, null elsewhere.
+  void WriteNew(const Variant* values, const char* set);
+  void Write(sqlite3_stmt* st, const Variant* values, const char* set);
   void Load(sqlite3_stmt* stmt);
   void Fetch();
   void Bind(sqlite3_stmt* stmt, int param, int column, const Variant& value);

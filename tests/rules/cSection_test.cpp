@@ -3,8 +3,10 @@
 #include "rules/cSection.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include "ErrorOf.h"
+#include "gamedata/mDataDB.h"
 #include "platform/Error.h"
 #include "rules/StoreFixture.h"
 
@@ -76,11 +78,27 @@ TEST_F(SectionStoreTest, TwoOccurrencesLinkEachEntryToItsOwnSectionRow) {
                                       "2|fuse|21|3"}));
 }
 
-TEST_F(SectionStoreTest, EmptyAreaIsRefusedByTheSchema) {
+TEST_F(SectionStoreTest, EmptyAreaIsRefusedByTheSchemaAtTheNextCommitOnce) {
+  BeginDataTrans();
+  ship_.Item("NICKNAME").SetValues("nickname", "a", 2);
   ship_.Area("");
   ship_.File("f");
-  EXPECT_NE(ErrorOf([&] { ship_.Store(); }), 0);
-  EXPECT_TRUE(DataRows("SELECT * FROM Sections").empty());
+  // Written in the background: the refusal comes back at the latest when the
+  // writes are waited for, and only once.
+  EXPECT_EQ(ErrorOf([&] {
+              ship_.Store();
+              DataDB()->WaitForWrites();
+            }),
+            SQLITE_CONSTRAINT_CHECK);
+  // Neither the refused row nor the entry line after it was written; the
+  // store goes on working.
+  ship_.Clear();
+  Occurrence(5, {{"nickname", "b"}});
+  CommitDataTrans();
+  DataDB()->WaitForWrites();
+  EXPECT_EQ(DataRows("SELECT Sections.Line, Value FROM Sections JOIN Entries ON Entries.Link = Sections.DB_ID "
+                     "JOIN [Values] ON [Values].Link = Entries.DB_ID"),
+            (std::vector<std::string>{"5|b"}));
 }
 
 }  // namespace
