@@ -33,7 +33,9 @@ void AttachTable(db::Database& db, const std::string& localName, const std::stri
 // Starts the transaction that holds the rows of one data file; raises 91 when
 // no data database is open and 21 when one is already open.
 void BeginDataTrans();
-// Commits that transaction; does nothing when none is open.
+// Commits that transaction; does nothing when none is open. The commit, like
+// the rows, is carried out in the background: other connections see the rows
+// once DataDB()->WaitForWrites() has returned.
 void CommitDataTrans();
 
 }  // namespace ketch

@@ -367,7 +367,17 @@ void Database::CheckpointInBackground() {
 
 void Database::WriteInBackground() {
   if (!db_) Misuse("database is closed");
-  if (!writer_) writer_ = std::make_unique<RowWriter>([this](const std::string& sql) { Exec(db_, sql); });
+  if (writer_) return;
+  appliedDepth_ = transDepth_;
+  writer_ = std::make_unique<RowWriter>(
+      [this](const std::string& sql) {
+        Exec(db_, sql);
+        // Only BeginTrans and CommitTrans hand statements over.
+        appliedDepth_ += sql.starts_with("BEGIN") || sql.starts_with("SAVEPOINT") ? 1 : -1;
+      },
+      // What failed and what followed was not done: the transactions open
+      // are those the thread opened and did not close.
+      [this] { transDepth_ = appliedDepth_; });
 }
 
 void Database::WaitForWrites() const {

@@ -164,6 +164,7 @@ class Database {
   std::map<std::string, std::string> schemas_;  // attached file -> schema name
   int schemaSerial_ = 0;
   int transDepth_ = 0;
+  int appliedDepth_ = 0;  // transDepth_ as far as the writing thread got
   std::set<Recordset*> recordsets_;  // closed with the database
   std::unique_ptr<Checkpointer> checkpointer_;
   std::unique_ptr<RowWriter> writer_;

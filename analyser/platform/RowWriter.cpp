@@ -17,8 +17,8 @@ constexpr size_t kQueuedMax = 4;
 
 }  // namespace
 
-RowWriter::RowWriter(std::function<void(const std::string&)> execute)
-    : execute_(std::move(execute)), gathering_(std::make_unique<Batch>()), thread_([this] { Work(); }) {}
+RowWriter::RowWriter(std::function<void(const std::string&)> execute, std::function<void()> failed)
+    : execute_(std::move(execute)), onFailure_(std::move(failed)), gathering_(std::make_unique<Batch>()), thread_([this] { Work(); }) {}
 
 RowWriter::~RowWriter() {
   Wait();
@@ -97,6 +97,7 @@ std::exception_ptr RowWriter::Finish() {
   std::exception_ptr failure = std::move(failure_);
   failure_ = nullptr;
   failed_.store(false, std::memory_order_release);
+  if (failure && onFailure_) onFailure_();
   return failure;
 }
 

@@ -28,8 +28,10 @@ class Recordset;
 
 class RowWriter {
  public:
-  // execute runs one SQL statement on the connection, raising its failure.
-  explicit RowWriter(std::function<void(const std::string&)> execute);
+  // execute runs one SQL statement on the connection, raising its failure;
+  // failed runs on the caller's thread when a failure is handed over, with
+  // nothing left queued, so that the caller can take stock of what was done.
+  RowWriter(std::function<void(const std::string&)> execute, std::function<void()> failed);
   // Carries out what was handed over, then ends the thread; an unreported
   // failure is dropped (Finish gives it).
   ~RowWriter();
@@ -67,6 +69,7 @@ class RowWriter {
   void Write(Batch& batch);
 
   std::function<void(const std::string&)> execute_;
+  std::function<void()> onFailure_;
   std::unique_ptr<Batch> gathering_;  // the caller's; handed over when full
   std::mutex mutex_;
   std::condition_variable work_;  // the thread: a batch is queued, or stop

@@ -201,7 +201,7 @@ TEST_F(DataDBTest, EndOfProgramCommitsTheOpenFileTransaction) {
   EXPECT_EQ(OwnConnectionRows("SELECT Area FROM Sections"), (std::vector<std::string>{"kept"}));
 }
 
-TEST_F(DataDBTest, CommitDataTransMakesRowsVisibleAndIsHarmlessWithoutOne) {
+TEST_F(DataDBTest, CommittedRowsAreVisibleOnceWrittenAndCommitIsHarmlessWithoutOne) {
   EXPECT_THROW(BeginDataTrans(), Error);  // no data database yet
   EXPECT_NO_THROW(CommitDataTrans());
   ASSERT_TRUE(InitData());
@@ -209,6 +209,7 @@ TEST_F(DataDBTest, CommitDataTransMakesRowsVisibleAndIsHarmlessWithoutOne) {
   BeginDataTrans();
   StoreOneSection("a");
   CommitDataTrans();
+  DataDB()->WaitForWrites();
   EXPECT_EQ(OwnConnectionRows("SELECT Area FROM Sections"), (std::vector<std::string>{"a"}));
   EXPECT_NO_THROW(CommitDataTrans());
 }
