@@ -60,8 +60,16 @@ int Checkpointer::Committed(void* self, sqlite3*, const char* schema, int pages)
   const uint64_t request = ++c->requested_;
   c->wake_.notify_all();
   // The writer waits for a round that starts after this commit: with the
-  // writer still, that round copies everything no reader holds on to.
-  if (pages >= kPagesBeforeWaiting) c->done_.wait(lock, [&] { return c->served_ >= request || c->stop_; });
+  // writer still, that round copies everything no reader holds on to. While
+  // a reader holds on to the log (a query that follows references) no round
+  // can copy it all, and waiting after every commit would only hold the
+  // writer up; then it waits once per kPagesBeforeWaiting pages, to find out
+  // soon after the reader has let go.
+  const bool grown = pages < c->waitedAt_ || pages >= c->waitedAt_ + kPagesBeforeWaiting;
+  if (pages >= kPagesBeforeWaiting && (!c->pinned_ || grown)) {
+    c->waitedAt_ = pages;
+    c->done_.wait(lock, [&] { return c->served_ >= request || c->stop_; });
+  }
   return SQLITE_OK;
 }
 
@@ -75,8 +83,10 @@ void Checkpointer::Work() {
     // Passive: takes no lock that the writer or a reader waits for, and
     // stops at the oldest reader's snapshot. A failure leaves the log as it
     // is; the next commit asks again.
-    sqlite3_wal_checkpoint_v2(own_, "main", SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    int logged = 0, copied = 0;
+    const int rc = sqlite3_wal_checkpoint_v2(own_, "main", SQLITE_CHECKPOINT_PASSIVE, &logged, &copied);
     lock.lock();
+    pinned_ = rc == SQLITE_OK && copied < logged;
     served_ = serving;
     done_.notify_all();
   }

@@ -40,6 +40,8 @@ class Checkpointer {
   std::condition_variable done_;  // the writer: a round has ended
   uint64_t requested_ = 0;        // rounds asked for by commits
   uint64_t served_ = 0;           // rounds asked for up to here are done
+  bool pinned_ = false;           // the last round stopped at a reader
+  int waitedAt_ = 0;              // log pages at the writer's last wait
   bool stop_ = false;
   std::thread thread_;
 };

@@ -9,11 +9,14 @@
 namespace ketch::db {
 namespace {
 
-// Rows per batch: a hand-over costs a wake-up of the other thread, and a
+// Rows per batch: a hand-over can cost a wake-up of the other thread, and a
 // data file has a few thousand rows.
-constexpr size_t kBatchRows = 256;
-// Batches waiting for the thread; the caller waits beyond that.
+constexpr size_t kBatchRows = 1024;
+// Batches waiting for the thread; the caller waits beyond that until the
+// queue is down to kQueuedLow, so that the two threads do not wake each
+// other for every batch (each wake-up can take the other's core away).
 constexpr size_t kQueuedMax = 4;
+constexpr size_t kQueuedLow = 1;
 
 }  // namespace
 
@@ -70,7 +73,7 @@ void RowWriter::Execute(std::string sql) {
 // the queue is full.
 void RowWriter::HandOver(std::unique_lock<std::mutex>& lock) {
   if (gathering_->rows == 0) return;
-  done_.wait(lock, [this] { return queued_.size() < kQueuedMax; });
+  if (queued_.size() >= kQueuedMax) done_.wait(lock, [this] { return queued_.size() <= kQueuedLow; });
   queued_.push_back(std::move(gathering_));
   if (spare_.empty()) {
     gathering_ = std::make_unique<Batch>();
@@ -130,7 +133,7 @@ void RowWriter::Work() {
     }
     spare_.push_back(std::move(batch));
     busy_ = false;
-    done_.notify_all();
+    if (queued_.size() <= kQueuedLow) done_.notify_all();
   }
 }
 
