@@ -68,6 +68,9 @@ int Write(sqlite3_file* p, const void* data, int amount, sqlite3_int64 offset) {
   // before the commit becomes visible.
   if (offset == 0) f->appendAt = 0;
   const bool append = offset >= f->appendAt;
+  // Whether the header before this write was a commit frame's; the flush
+  // below, made to find room for its page, must not forget it.
+  const bool endsCommit = f->commitFrame;
   if (f->used > 0 &&
       (!append || offset != f->start + static_cast<sqlite3_int64>(f->used) || f->used + n > kBatchMax)) {
     if (int rc = Flush(f); rc != SQLITE_OK) return rc;
@@ -85,7 +88,7 @@ int Write(sqlite3_file* p, const void* data, int amount, sqlite3_int64 offset) {
   }
   // The page after a commit frame's header ends the commit: it goes to disk
   // now, and its failure is the commit's.
-  return f->commitFrame ? Flush(f) : SQLITE_OK;
+  return endsCommit ? Flush(f) : SQLITE_OK;
 }
 
 int Truncate(sqlite3_file* p, sqlite3_int64 size) {

@@ -91,6 +91,23 @@ TEST_F(WalBatchingTest, EveryCommitIsOnDiskWhenItReturns) {
   sqlite3_close(db);
 }
 
+TEST_F(WalBatchingTest, ACommitWhosePageMeetsAFullBatchIsWholeOnDisk) {
+  // Rows of a page each: commits of 1 to 70 frames, so that for some of them
+  // the commit frame's header is the last that fits a batch and its page
+  // starts the next one.
+  sqlite3* db = NewDb();
+  for (int rows = 1; rows <= 70; ++rows) {
+    ASSERT_EQ(Exec(db, "BEGIN; WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < " +
+                           std::to_string(rows) + ") INSERT INTO t SELECT hex(randomblob(1500)) FROM c; COMMIT"),
+              SQLITE_OK);
+    const std::string log = ReadFile(path_ + "-wal");
+    const uint32_t page = Get32(log, 8);
+    ASSERT_EQ((log.size() - 32) % (24 + page), 0u) << rows;
+    ASSERT_NE(Get32(log, log.size() - page - 24 + 4), 0u) << rows;
+  }
+  sqlite3_close(db);
+}
+
 TEST_F(WalBatchingTest, ProcessDyingAfterCommitsLosesNoneOfThem) {
   // The second commit outgrows a tiny page cache, so pages are spilled to the
   // log and rewritten in place before it commits.
