@@ -21,7 +21,10 @@ constexpr size_t kQueuedLow = 1;
 }  // namespace
 
 RowWriter::RowWriter(std::function<void(const std::string&)> execute, std::function<void()> failed)
-    : execute_(std::move(execute)), onFailure_(std::move(failed)), gathering_(std::make_unique<Batch>()), thread_([this] { Work(); }) {}
+    : execute_(std::move(execute)),
+      onFailure_(std::move(failed)),
+      gathering_(std::make_unique<Batch>()),
+      thread_([this] { Work(); }) {}
 
 RowWriter::~RowWriter() {
   Wait();
@@ -69,8 +72,8 @@ void RowWriter::Execute(std::string sql) {
   HandOver(lock);
 }
 
-// Queues the gathering batch and takes a spare one in its place; waits while
-// the queue is full.
+// Queues the gathering batch and takes a spare one in its place; when the
+// queue is full, waits until it is down to kQueuedLow.
 void RowWriter::HandOver(std::unique_lock<std::mutex>& lock) {
   if (gathering_->rows == 0) return;
   if (queued_.size() >= kQueuedMax) done_.wait(lock, [this] { return queued_.size() <= kQueuedLow; });
