@@ -128,8 +128,9 @@ class Ahead {
 
   int Take(const std::string& path, int fd) {
     std::unique_lock<std::mutex> lock(mutex_);
+    // An abandoned job is the thread's until its conversion ends.
     auto job = jobs_.begin();
-    while (job != jobs_.end() && job->path != path) ++job;
+    while (job != jobs_.end() && (job->path != path || job->state == State::Abandoned)) ++job;
     if (job == jobs_.end()) return -1;
     for (auto passed = jobs_.begin(); passed != job;) passed = GiveUp(passed);
     changed_.wait(lock, [&] { return job->state != State::Running; });
@@ -183,10 +184,10 @@ class Ahead {
     struct stat source = {};
   };
 
-  // Drops a job the reader has passed; a running one is dropped by the thread
-  // when its conversion ends.
+  // Drops a job the reader has passed; a running one (passed before, maybe)
+  // is dropped by the thread when its conversion ends.
   std::list<Job>::iterator GiveUp(std::list<Job>::iterator job) {
-    if (job->state == State::Running) {
+    if (job->state == State::Running || job->state == State::Abandoned) {
       job->state = State::Abandoned;
       return std::next(job);
     }

@@ -137,6 +137,25 @@ TEST_F(ConvertAheadTest, PassedAndUnqueuedFilesLeaveNothingOpenOrBehind) {
   EXPECT_TRUE(fs::is_empty(tmp_.Path()));
 }
 
+TEST_F(ConvertAheadTest, AFilePassedWhileItConvertsIsLeftToTheThreadWhenPassedAgain) {
+  // The first conversion (a's) is slow; the reader passes a twice while the
+  // thread is still converting it, and takes the files after it.
+  UseConverter("[ -e '" + (data_ / "slow") + "' ] || { touch '" + (data_ / "slow") + "'; sleep 0.6; }");
+  const std::string a = Binary("a.ini", "[A]\r\n"), b = Binary("b.ini", "[B]\r\n"),
+                    c = Binary("c.ini", "[C]\r\n");
+  const int before = OpenDescriptors();
+  for (const std::string& p : {a, b, c}) ConvertAhead(p);
+  AwaitRuns(1);
+  EXPECT_EQ(Lines(b), (std::vector<std::string>{"[B]", ""}));
+  EXPECT_EQ(Lines(c), (std::vector<std::string>{"[C]", ""}));
+  AwaitRuns(3);
+  std::this_thread::sleep_for(std::chrono::milliseconds(800));  // a's conversion ends
+  EXPECT_EQ(Lines(a), (std::vector<std::string>{"[A]", ""}));
+  StopConvertingAhead();
+  EXPECT_EQ(OpenDescriptors(), before);
+  EXPECT_TRUE(fs::is_empty(tmp_.Path()));
+}
+
 TEST_F(ConvertAheadTest, EndingTheProgramWaitsForTheConverterAndRemovesItsFolder) {
   UseConverter("sleep 0.3");
   const std::string a = Binary("a.ini", "[A]\r\n");
