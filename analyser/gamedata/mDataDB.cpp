@@ -75,8 +75,25 @@ void CreateTable(db::Database& d, const char* name, std::vector<db::Field> field
   for (const db::Index& i : indexes) d.AppendIndex(name, i);
 }
 
+// The rows of several data files share a transaction: each commit rewrites
+// the pages of the tables and indexes that its rows touched, and files of a
+// few thousand rows touch nearly the same pages. A transaction still holds
+// whole files only, so a run that is killed loses at most the last group.
+constexpr int kFilesPerCommit = 16;
+
+struct FileGroup {
+  bool fileOpen = false;  // between BeginDataTrans and CommitDataTrans
+  int files = 0;          // files begun in the open transaction
+};
+
+FileGroup& Group() {
+  static FileGroup group;
+  return group;
+}
+
 void CommitAll(db::Database& d) {
   while (d.InTransaction()) d.CommitTrans();
+  Group() = FileGroup();
 }
 
 // Before the program ends: what was stored is committed, whatever ended it.
@@ -121,6 +138,7 @@ bool InitDataDB(const std::string& fileName, std::unique_ptr<db::Database>& hand
     // Closing commits whatever the last file left open.
     if (handle) handle->Close();
     handle.reset();
+    Group() = FileGroup();
     file = ResolvePath(path);
   } catch (const Error& e) {
     LogError(e, "Init Data DB");
@@ -189,12 +207,28 @@ bool InitDataDB(const std::string& fileName, std::unique_ptr<db::Database>& hand
 void BeginDataTrans() {
   db::Database* d = DataDB();
   if (!d) throw Error(91, App::EXEName(), "Object variable or With block variable not set");
-  if (d->InTransaction()) throw Error(21, "SQLite", "a data transaction is already open");
-  d->BeginTrans();
+  FileGroup& g = Group();
+  // Without a transaction the last group was committed or rolled back.
+  if (!d->InTransaction()) g = FileGroup();
+  if (g.fileOpen) throw Error(21, "SQLite", "a data transaction is already open");
+  if (g.files == 0) d->BeginTrans();
+  g.fileOpen = true;
+  ++g.files;
 }
 
 void CommitDataTrans() {
-  if (db::Database* d = DataDB()) CommitAll(*d);
+  db::Database* d = DataDB();
+  if (!d) return;
+  FileGroup& g = Group();
+  g.fileOpen = false;
+  if (g.files >= kFilesPerCommit || g.files == 0) CommitAll(*d);
+}
+
+void CommitDataFiles() {
+  db::Database* d = DataDB();
+  if (!d) return;
+  CommitAll(*d);
+  d->WaitForWrites();
 }
 
 }  // namespace ketch

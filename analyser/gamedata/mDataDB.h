@@ -1,7 +1,7 @@
 // The data database VD.MDB: building it afresh (three tables and their
 // indexes, linked into the settings database), the process-wide handle on
-// it, and the per-file transaction in which the rows of one data file are
-// written.
+// it, and the transactions in which the rows of the data files are written,
+// whole files only, several to one.
 #pragma once
 
 #include <memory>
@@ -30,12 +30,16 @@ bool InitDataDB(const std::string& fileName, std::unique_ptr<db::Database>& hand
 void AttachTable(db::Database& db, const std::string& localName, const std::string& connect,
                  const std::string& sourceTable);
 
-// Starts the transaction that holds the rows of one data file; raises 91 when
-// no data database is open and 21 when one is already open.
+// Starts the rows of one data file: they join the transaction of the files
+// before it, or a new one; raises 91 when no data database is open and 21
+// when a file is already open.
 void BeginDataTrans();
-// Commits that transaction; does nothing when none is open. The commit, like
-// the rows, is carried out in the background: other connections see the rows
-// once DataDB()->WaitForWrites() has returned.
+// Ends the rows of that file; its transaction is committed when it holds
+// enough files (and when no file was begun). Commits, like the rows, are
+// carried out in the background.
 void CommitDataTrans();
+// Commits the files ended so far and returns when other connections see
+// them; raises a failure of the background writing.
+void CommitDataFiles();
 
 }  // namespace ketch

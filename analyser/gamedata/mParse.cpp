@@ -53,11 +53,10 @@ class RowsAhead {
 
 std::string DataPath(const std::string& value) { return Settings()->VDPath() + "\\DATA\\" + value; }
 
-// Rows are stored and committed in the background; the reference query reads
-// them through another connection, and a failure must not go unreported.
-void AwaitStoredRows() {
-  if (db::Database* d = DataDB()) d->WaitForWrites();
-}
+// Files are committed in groups and in the background; the reference query
+// reads them through another connection, and a failure must not go
+// unreported.
+void AwaitStoredRows() { CommitDataFiles(); }
 
 }  // namespace
 

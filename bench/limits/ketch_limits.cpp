@@ -1,10 +1,11 @@
 // The two limits Ketch is measured against, on the rows and files of a real
 // run:
-//   ketch_limits insert SOURCE.MDB TARGET [--one-transaction]
+//   ketch_limits insert SOURCE.MDB TARGET [--one-transaction | --files-per-transaction=N]
 //     stores the rows of SOURCE (a VD.MDB written by ketch) again with bare
 //     prepared inserts into a new TARGET with the same tables and indexes,
 //     WAL, synchronous=NORMAL, one transaction per data file (or one for the
-//     whole load with the secondary indexes built after it).
+//     whole load with the secondary indexes built after it, or one for every
+//     N files).
 //     Further arguments that start with "PRAGMA" run before the tables are
 //     made (page size, cache size experiments).
 //   ketch_limits parse LISTFILE
@@ -15,6 +16,7 @@
 // "files=N lines=L tokens=T seconds=S".
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -56,7 +58,8 @@ std::string Text(sqlite3_stmt* s, int i) {
   return t ? std::string(reinterpret_cast<const char*>(t), sqlite3_column_bytes(s, i)) : std::string();
 }
 
-int Insert(const char* source, const char* target, bool oneTransaction, const std::vector<std::string>& pragmas) {
+int Insert(const char* source, const char* target, bool oneTransaction, int filesPerTransaction,
+           const std::vector<std::string>& pragmas) {
   sqlite3* src;
   Check(nullptr, sqlite3_open_v2(source, &src, SQLITE_OPEN_READONLY, nullptr));
   std::vector<std::string> tables, indexes;
@@ -109,13 +112,14 @@ int Insert(const char* source, const char* target, bool oneTransaction, const st
   };
   size_t e = 0, v = 0;
   bool open = false;
+  int files = 0;
   if (oneTransaction) {
     Exec(db, "BEGIN");
     open = true;
   }
   for (size_t i = 0; i < sections.size(); ++i) {
     const SectionRow& r = sections[i];
-    if (!oneTransaction && (i == 0 || r.file != sections[i - 1].file)) {
+    if (!oneTransaction && (i == 0 || r.file != sections[i - 1].file) && files++ % filesPerTransaction == 0) {
       if (open) Exec(db, "COMMIT");
       Exec(db, "BEGIN");
       open = true;
@@ -222,17 +226,22 @@ int Parse(const char* listFile) {
 int main(int argc, char** argv) {
   if (argc >= 4 && std::strcmp(argv[1], "insert") == 0) {
     bool one = false;
+    int perTransaction = 1;
     std::vector<std::string> pragmas;
     for (int i = 4; i < argc; ++i) {
       if (std::strcmp(argv[i], "--one-transaction") == 0)
         one = true;
+      else if (std::strncmp(argv[i], "--files-per-transaction=", 24) == 0)
+        perTransaction = std::max(1, std::atoi(argv[i] + 24));
       else if (std::strncmp(argv[i], "PRAGMA", 6) == 0)
         pragmas.push_back(argv[i]);
     }
-    return Insert(argv[2], argv[3], one, pragmas);
+    return Insert(argv[2], argv[3], one, perTransaction, pragmas);
   }
   if (argc == 3 && std::strcmp(argv[1], "parse") == 0) return Parse(argv[2]);
-  std::fprintf(stderr, "usage: ketch_limits insert SOURCE.MDB TARGET [--one-transaction] [PRAGMA ...]\n"
+  std::fprintf(stderr,
+               "usage: ketch_limits insert SOURCE.MDB TARGET [--one-transaction | --files-per-transaction=N] "
+               "[PRAGMA ...]\n"
                        "       ketch_limits parse LISTFILE\n");
   return 1;
 }

@@ -201,16 +201,28 @@ TEST_F(DataDBTest, EndOfProgramCommitsTheOpenFileTransaction) {
   EXPECT_EQ(OwnConnectionRows("SELECT Area FROM Sections"), (std::vector<std::string>{"kept"}));
 }
 
-TEST_F(DataDBTest, CommittedRowsAreVisibleOnceWrittenAndCommitIsHarmlessWithoutOne) {
+TEST_F(DataDBTest, FilesAreCommittedInGroupsAndOnDemandAndCommitIsHarmlessWithoutOne) {
   EXPECT_THROW(BeginDataTrans(), Error);  // no data database yet
   EXPECT_NO_THROW(CommitDataTrans());
   ASSERT_TRUE(InitData());
   SetStorage(OpenStorage(*DataDB()));
-  BeginDataTrans();
-  StoreOneSection("a");
-  CommitDataTrans();
-  DataDB()->WaitForWrites();
-  EXPECT_EQ(OwnConnectionRows("SELECT Area FROM Sections"), (std::vector<std::string>{"a"}));
+  auto file = [this](const std::string& area) {
+    BeginDataTrans();
+    EXPECT_THROW(BeginDataTrans(), Error);  // one file at a time
+    StoreOneSection(area);
+    CommitDataTrans();
+  };
+  auto seen = [&] {
+    DataDB()->WaitForWrites();
+    return OwnConnectionRows("SELECT count(*) FROM Sections");
+  };
+  for (int i = 0; i < 15; ++i) file("a");
+  EXPECT_EQ(seen(), (std::vector<std::string>{"0"}));
+  file("a");  // the sixteenth file commits the group
+  EXPECT_EQ(seen(), (std::vector<std::string>{"16"}));
+  file("b");
+  CommitDataFiles();
+  EXPECT_EQ(OwnConnectionRows("SELECT count(*) FROM Sections"), (std::vector<std::string>{"17"}));
   EXPECT_NO_THROW(CommitDataTrans());
 }
 
