@@ -208,9 +208,12 @@ void BeginDataTrans() {
   db::Database* d = DataDB();
   if (!d) throw Error(91, App::EXEName(), "Object variable or With block variable not set");
   FileGroup& g = Group();
-  // Without a transaction the last group was committed or rolled back.
-  if (!d->InTransaction()) g = FileGroup();
-  if (g.fileOpen) throw Error(21, "SQLite", "a data transaction is already open");
+  // Without a transaction the last group was committed or rolled back; one
+  // that no file began is not the files' to join.
+  if (!d->InTransaction())
+    g = FileGroup();
+  else if (g.fileOpen || g.files == 0)
+    throw Error(21, "SQLite", "a data transaction is already open");
   if (g.files == 0) d->BeginTrans();
   g.fileOpen = true;
   ++g.files;

@@ -224,6 +224,9 @@ TEST_F(DataDBTest, FilesAreCommittedInGroupsAndOnDemandAndCommitIsHarmlessWithou
   CommitDataFiles();
   EXPECT_EQ(OwnConnectionRows("SELECT count(*) FROM Sections"), (std::vector<std::string>{"17"}));
   EXPECT_NO_THROW(CommitDataTrans());
+  DataDB()->BeginTrans();  // not a file's: no file joins it
+  EXPECT_THROW(BeginDataTrans(), Error);
+  DataDB()->Rollback();
 }
 
 }  // namespace
