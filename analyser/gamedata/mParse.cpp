@@ -53,11 +53,6 @@ class RowsAhead {
 
 std::string DataPath(const std::string& value) { return Settings()->VDPath() + "\\DATA\\" + value; }
 
-// Files are committed in groups and in the background; the reference query
-// reads them through another connection, and a failure must not go
-// unreported.
-void AwaitStoredRows() { CommitDataFiles(); }
-
 }  // namespace
 
 void ReadOtherINIs() {
@@ -89,7 +84,9 @@ void ReadINIFromValues(int16_t id) {
   LogLine("\r\n\r\nReading files for value ID " + ids);
   std::string area, section, entry;
   try {
-    AwaitStoredRows();
+    // Files are committed in groups and in the background; the query reads
+    // them through another connection.
+    CommitDataFiles();
     auto rs = Settings()->SettingsDB()->OpenRecordset(
         "SELECT Entries.DB_ID, Sections.Area, Sections.Section, Sections.File, Sections.Line, "
         "Entries.Entry, Entries.Line, Values.Value FROM (Sections LEFT JOIN Entries ON "
@@ -140,7 +137,8 @@ void ReadINIFromValues(int16_t id) {
         ReadINIFile(row.area.AsText(), fileOf(text), L);
       }
     }
-    AwaitStoredRows();
+    // The files of this walk, and a failure of theirs, before the next step.
+    CommitDataFiles();
   } catch (const Error& e) {
     LogError(e, "ReadINIFromValues");
     EndProgram();
