@@ -5,10 +5,10 @@
 #include <memory>
 #include <string>
 
-#include "gamedata/mDataDB.h"
-#include "ini/Records.h"
+#include "store/mDataDB.h"
+#include "shell/Records.h"
 #include "ini/mINI.h"
-#include "platform/Database.h"
+#include "platform/db/Database.h"
 #include "shell/cSettings.h"
 #include "shell/mError.h"
 

@@ -3,7 +3,7 @@
 // kind as its area.
 #pragma once
 
-#include "ini/Records.h"
+#include "shell/Records.h"
 
 namespace ketch {
 

@@ -14,7 +14,7 @@
 #include "ini/Conversion.h"
 #include "platform/App.h"
 #include "platform/Paths.h"
-#include "shell/RunSummary.h"
+#include "shell/RunCounts.h"
 #include "shell/mError.h"
 
 namespace ketch {

@@ -2,13 +2,13 @@
 
 #include <memory>
 
-#include "gamedata/mDataDB.h"
+#include "store/mDataDB.h"
 #include "ini/Conversion.h"
 #include "ini/cFile.h"
 #include "ini/mSection.h"
 #include "rules/mParse.h"
 #include "shell/DoEvents.h"
-#include "shell/RunSummary.h"
+#include "shell/RunCounts.h"
 #include "shell/mError.h"
 
 namespace ketch {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "ini/Records.h"
+#include "shell/Records.h"
 
 namespace ketch {
 

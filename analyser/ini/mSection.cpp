@@ -1,6 +1,6 @@
 #include "ini/mSection.h"
 
-#include "ini/mUtils.h"
+#include "rules/mUtils.h"
 #include "platform/Paths.h"
 #include "rules/mParse.h"
 #include "shell/mError.h"

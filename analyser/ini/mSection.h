@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "ini/Records.h"
+#include "shell/Records.h"
 #include "ini/cFile.h"
 
 namespace ketch {

@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "platform/Database.h"
+#include "platform/db/Database.h"
 
 namespace ketch {
 

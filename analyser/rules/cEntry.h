@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ini/cSingleEntry.h"
+#include "rules/cSingleEntry.h"
 #include "platform/Variant.h"
 
 namespace ketch {

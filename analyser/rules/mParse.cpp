@@ -7,9 +7,9 @@
 #include <exception>
 #include <memory>
 
-#include "gamedata/mDataDB.h"
+#include "store/mDataDB.h"
 #include "platform/App.h"
-#include "platform/Database.h"
+#include "platform/db/Database.h"
 #include "platform/Error.h"
 #include "platform/Paths.h"
 #include "rules/Storage.h"

@@ -17,9 +17,17 @@ void RequireRecord(const db::Recordset& rs) {
 }  // namespace
 
 cSettings* Settings() { return gSettings; }
-void SetSettings(cSettings* settings) { gSettings = settings; }
+void SetSettings(cSettings* settings) {
+  gSettings = settings;
+  SetLogFolder(settings ? settings->LogPath() : std::string());
+}
 
 cSettings::~cSettings() { SaveSettings(); }
+
+void cSettings::LogPath(const std::string& path) {
+  logPath_ = path;
+  if (gSettings == this) SetLogFolder(logPath_);
+}
 
 void cSettings::OverwriteLog(const std::string& value) { overwrite_ = Variant(value).AsByte(); }
 
@@ -35,7 +43,7 @@ void cSettings::SettingsDBName(const std::string& path) {
     std::string logPath = rs->Fields("LogPath").AsText();
     uint8_t overwrite = rs->Fields("OverwriteLog").AsByte();
     vdPath_ = vdPath;
-    logPath_ = logPath;
+    LogPath(logPath);
     overwrite_ = overwrite;
   } catch (const Error& e) {
     FatalError(e, "Unable to read settings");

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/Database.h"
+#include "platform/db/Database.h"
 
 namespace ketch {
 
@@ -30,7 +30,8 @@ class cSettings {
 
   void VDPath(const std::string& path) { vdPath_ = path; }
   const std::string& VDPath() const { return vdPath_; }
-  void LogPath(const std::string& path) { logPath_ = path; }
+  // The log follows the log folder of the current settings object.
+  void LogPath(const std::string& path);
   const std::string& LogPath() const { return logPath_; }
   // Takes "0", "1" or "2" (any number that fits 8 bits); raises 13 or 6.
   void OverwriteLog(const std::string& value);
@@ -48,7 +49,8 @@ class cSettings {
   std::unique_ptr<db::Database> db_;
 };
 
-// The process-wide settings object, made by Sub Main; null before that.
+// The process-wide settings object, made by Sub Main; null before that. The
+// log writes into the log folder of the object set here.
 cSettings* Settings();
 void SetSettings(cSettings* settings);
 

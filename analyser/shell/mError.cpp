@@ -11,11 +11,10 @@
 #include <cstring>
 #include <vector>
 
-#include "ini/Records.h"
+#include "shell/Records.h"
 #include "platform/App.h"
 #include "platform/Paths.h"
-#include "shell/RunSummary.h"
-#include "shell/cSettings.h"
+#include "shell/RunCounts.h"
 
 namespace ketch {
 namespace {
@@ -39,6 +38,11 @@ std::function<void(int)>& EndHook() {
 std::function<void()>& BeforeEndHook() {
   static std::function<void()> hook;
   return hook;
+}
+
+std::string& Folder() {
+  static std::string folder;
+  return folder;
 }
 
 std::vector<std::function<void()>>& EndCleanups() {
@@ -153,7 +157,7 @@ Error OwnError(int16_t code, const std::string& classSuffix) {
 
 void LogLine(const std::string& message) {
   static LogFile log;
-  std::string path = (Settings() ? Settings()->LogPath() : std::string()) + "\\ketch.log";
+  std::string path = Folder() + "\\ketch.log";
   const int failure = log.Append(path, message + kCrLf);
 
   if (failure != 0) {
@@ -201,13 +205,16 @@ void FatalError(const Error& error, const std::string& context) {
     View().ShowFatal(message);
   else
     std::fwrite(message.data(), 1, message.size(), stderr);
-  EndProgram(2);
+  EndProgram(exitFatal);
 }
 
 std::string ApiErrorText(int32_t code) {
   const char* text = strerrordesc_np(code);
   return text ? text : "";
 }
+
+void SetLogFolder(const std::string& folder) { Folder() = folder; }
+const std::string& LogFolder() { return Folder(); }
 
 void SetLogView(LogView view) { View() = std::move(view); }
 const LogView& CurrentLogView() { return View(); }

@@ -14,6 +14,15 @@ namespace ketch {
 struct SectionRecord;
 struct LocationRecord;
 
+// Exit statuses of the program.
+enum ExitStatus {
+  exitNormal = 0,
+  exitUsage = 1,
+  exitFatal = 2,       // start-up or settings failure
+  exitEnded = 3,       // the program ended itself after an error report
+  exitAllRefused = 4,  // all refused because init failed earlier in the run
+};
+
 // Error codes of the program's own error table.
 enum ErrorCode : int16_t {
   errValueTypeMismatch = 10101,
@@ -48,10 +57,15 @@ std::string ErrorText(int16_t code);
 // = ErrorText(code), source = program name + classSuffix (".Value", ".Entry").
 Error OwnError(int16_t code, const std::string& classSuffix);
 
-// Appends the message and CR LF to LogPath\ketch.log (opened and closed per
-// message) and shows it in the log box. Never fails towards its caller: a
+// Appends the message and CR LF to the log folder's ketch.log and shows it in
+// the log box. Never fails towards its caller: a
 // failure puts four notice lines into the box instead.
 void LogLine(const std::string& message);
+
+// The log folder (the LogPath setting, which the settings object hands over
+// whenever it changes); "" gives "\ketch.log".
+void SetLogFolder(const std::string& folder);
+const std::string& LogFolder();
 
 // Logs "Error : ", "Number: ", "Source: " of the error and the context text.
 void LogError(const Error& error, const std::string& context);
@@ -64,7 +78,7 @@ void LogWarning(const SectionRecord& section, int16_t code, int16_t index);
 void LogLocationWarning(const LocationRecord& location, int16_t code);
 
 // Shows the error with the context in the fatal box (or on standard error when
-// headless) and ends the program with status 2. Does not return.
+// headless) and ends the program with exitFatal. Does not return.
 [[noreturn]] void FatalError(const Error& error, const std::string& context);
 
 // The system's message text for an errno value, empty when it has none.
@@ -88,9 +102,10 @@ void SetLogView(LogView view);
 const LogView& CurrentLogView();
 
 // Ends the program at once: what was stored stays stored (an open data
-// transaction is committed), the settings are not saved, exit status 3
-// (2 for a fatal start-up failure). Tests replace the end with a hook.
-[[noreturn]] void EndProgram(int status = 3);
+// transaction is committed), the settings are not saved, exit status
+// exitEnded (exitFatal for a fatal start-up failure). Tests replace the end
+// with a hook.
+[[noreturn]] void EndProgram(int status = exitEnded);
 void SetEndHook(std::function<void(int status)> hook);
 // Run by EndProgram before the process ends (commits the data store).
 void SetBeforeEndHook(std::function<void()> hook);

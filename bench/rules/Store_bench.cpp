@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "gamedata/mDataDB.h"
+#include "store/mDataDB.h"
 #include "platform/App.h"
 #include "rules/mParse.h"
 #include "shell/cSettings.h"

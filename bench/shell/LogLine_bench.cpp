@@ -10,9 +10,9 @@
 #include <filesystem>
 #include <vector>
 
-#include "ini/Records.h"
+#include "shell/Records.h"
 #include "shell/cSettings.h"
-#include "shell/frmMain.h"
+#include "shell/window/frmMain.h"
 #include "shell/mError.h"
 
 using namespace ketch;

@@ -2,7 +2,7 @@
 // the links into the settings database, a file that another process holds
 // open, a folder where nothing can be created, and the per-file transaction
 // that the end of the program commits.
-#include "gamedata/mDataDB.h"
+#include "store/mDataDB.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>

@@ -1,6 +1,6 @@
 // Entry checking: the order of the AddValue tests, the value counts of a
 // line (too many, too few, variable values), clones and Clear.
-#include "ini/cSingleEntry.h"
+#include "rules/cSingleEntry.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The value splitter: tokens, empty values, trailing commas and the 16-bit
 // position limit.
-#include "ini/mUtils.h"
+#include "rules/mUtils.h"
 
 #include <gtest/gtest.h>
 

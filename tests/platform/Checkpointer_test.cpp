@@ -1,7 +1,7 @@
 // The background checkpoint: while it runs the writer never checkpoints
 // itself, the log is still copied back and reused, and afterwards the writer
 // checkpoints itself again with nothing lost.
-#include "platform/Checkpointer.h"
+#include "platform/db/detail/Checkpointer.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>

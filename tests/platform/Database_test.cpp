@@ -1,7 +1,7 @@
 // The database layer on real files: creating and opening, field and index
 // properties, ids handed out before a row is stored, dynaset edits, links
 // between two files, the reference-following query and its snapshot.
-#include "platform/Database.h"
+#include "platform/db/Database.h"
 
 #include <gtest/gtest.h>
 

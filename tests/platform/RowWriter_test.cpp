@@ -1,7 +1,7 @@
 // Rows, begins and commits handed to a database's writing thread: order and
 // values across many batches, what other connections see and when, a refused
 // row and what follows it, closing with work still queued.
-#include "platform/RowWriter.h"
+#include "platform/db/detail/RowWriter.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -11,7 +11,7 @@
 
 #include "ErrorOf.h"
 #include "TestUtil.h"
-#include "platform/Database.h"
+#include "platform/db/Database.h"
 #include "platform/Error.h"
 
 namespace ketch::db {

@@ -2,7 +2,7 @@
 // holds it whole (another connection sees it, a process that dies right
 // after loses nothing), also when the commit rewrote frames it had spilled;
 // and a write that fails fails the commit.
-#include "platform/WalBatching.h"
+#include "platform/db/detail/WalBatching.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "shell/LogFixture.h"
-#include "gamedata/mDataDB.h"
+#include "store/mDataDB.h"
 #include "platform/App.h"
 #include "rules/Storage.h"
 

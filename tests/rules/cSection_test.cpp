@@ -6,7 +6,7 @@
 #include <sqlite3.h>
 
 #include "ErrorOf.h"
-#include "gamedata/mDataDB.h"
+#include "store/mDataDB.h"
 #include "platform/Error.h"
 #include "rules/StoreFixture.h"
 

@@ -1,7 +1,7 @@
 // The commands through the main window's buttons, on the offscreen platform,
 // with a program folder of the test's own (a real copy of KETCH.MDB, VD.MDB
 // made beside it).
-#include "shell/Commands.h"
+#include "shell/app/mMain.h"
 
 #include <QApplication>
 #include <QTest>
@@ -13,7 +13,7 @@
 #include "TestUtil.h"
 #include "platform/App.h"
 #include "shell/DoEvents.h"
-#include "shell/frmMain.h"
+#include "shell/window/frmMain.h"
 
 namespace ketch {
 namespace {
@@ -29,6 +29,7 @@ class CommandsTest : public test::LogFixture {
     std::filesystem::create_directories(dir_ / "log");
     window_ = std::make_unique<frmMain>();
     window_->InstallLogView();
+    WireCommands(*window_);
   }
   void TearDown() override {
     SetEventPump(nullptr);
@@ -97,7 +98,10 @@ TEST_F(CommandsTest, AllRunsInTheWindowAndNoSecondCommandStartsMeanwhile) {
   // on Init DB then must not start it.
   int pumps = 0, inits = 0;
   auto init = w.OnInitDB;
-  w.OnInitDB = [&] { ++inits; init(); };
+  w.OnInitDB = [&] {
+    ++inits;
+    return init();
+  };
   SetEventPump([&] {
     ++pumps;
     Click(w.cmdInitDB);

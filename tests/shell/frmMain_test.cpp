@@ -1,5 +1,5 @@
 // The windows, driven through their real widgets on the offscreen platform.
-#include "shell/frmMain.h"
+#include "shell/window/frmMain.h"
 
 #include <QApplication>
 #include <QTest>
@@ -9,8 +9,8 @@
 
 #include "LogFixture.h"
 #include "TestUtil.h"
-#include "shell/Twips.h"
-#include "shell/frmPath.h"
+#include "shell/window/Twips.h"
+#include "shell/window/frmPath.h"
 
 namespace ketch {
 namespace {

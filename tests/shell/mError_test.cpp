@@ -8,7 +8,7 @@
 #include <filesystem>
 
 #include "LogFixture.h"
-#include "ini/Records.h"
+#include "shell/Records.h"
 #include "platform/App.h"
 
 namespace ketch {

@@ -1,8 +1,8 @@
-#include "shell/Commands.h"
+#include "shell/app/Commands.h"
 
 #include <functional>
 
-#include "gamedata/mDataDB.h"
+#include "store/mDataDB.h"
 #include "gamedata/mParse.h"
 #include "gamedata/mVDINI.h"
 #include "ini/Conversion.h"
@@ -14,15 +14,6 @@
 
 namespace ketch {
 namespace {
-
-bool gRunning = false;
-
-// Marks a command as running for its lifetime.
-class Running {
- public:
-  Running() { gRunning = true; }
-  ~Running() { gRunning = false; }
-};
 
 // The box counts as ticked when it is not clear; greyed counts as ticked.
 bool OverwriteTicked() { return Settings()->OverwriteLog() != "0"; }
@@ -54,17 +45,13 @@ void LogHeader() {
 
 }  // namespace
 
-bool CommandRunning() { return gRunning; }
-
 bool cmdInitDB() {
-  Running running;
   if (!InitDataDB("VD.MDB", DataDBHandle())) return false;
   InitParse();
   return true;
 }
 
 void cmdAll() {
-  Running running;
   // The passes convert files ahead; nothing of that outlives the command.
   struct StopAhead {
     ~StopAhead() { StopConvertingAhead(); }
@@ -76,7 +63,6 @@ void cmdAll() {
 }
 
 void cmdDumpRules() {
-  Running running;
   if (OverwriteTicked()) {
     Step("Dump", [] {
       LogHeader();

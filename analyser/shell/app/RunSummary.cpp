@@ -1,9 +1,11 @@
-#include "shell/RunSummary.h"
+// The run summary: counts of the run and rows of the data database.
+#include "shell/app/RunSummary.h"
 
 #include <cstdio>
 
-#include "gamedata/mDataDB.h"
-#include "platform/Database.h"
+#include "store/mDataDB.h"
+#include "platform/db/Database.h"
+#include "shell/RunCounts.h"
 #include "shell/mError.h"
 
 namespace ketch {
@@ -28,11 +30,6 @@ int64_t CountRows(const char* table) {
 }
 
 }  // namespace
-
-RunCounts& Counts() {
-  static RunCounts counts;
-  return counts;
-}
 
 std::string SummaryText() {
   const RunCounts& c = Counts();

@@ -1,4 +1,4 @@
-#include "shell/frmPath.h"
+#include "shell/window/frmPath.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,7 +9,7 @@
 
 #include "platform/Error.h"
 #include "platform/Paths.h"
-#include "shell/Twips.h"
+#include "shell/window/Twips.h"
 
 namespace ketch {
 namespace {

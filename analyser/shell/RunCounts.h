@@ -1,11 +1,10 @@
 // What a run did, counted as it happens: files read (text and binary),
-// findings per code and repairs. The headless mode prints it, with the rows
-// stored, at the end of a run; the log itself is not changed by it.
+// findings per code and repairs. Each rule-base load starts the counts anew,
+// so that they describe the run that the stored rows come from.
 #pragma once
 
 #include <cstdint>
 #include <map>
-#include <string>
 
 namespace ketch {
 
@@ -16,9 +15,7 @@ struct RunCounts {
   std::map<int16_t, int64_t> findings;  // warning code -> count
 };
 
+// The counts of the current run.
 RunCounts& Counts();
-
-// The summary: the counts and the rows of the data database, one item a line.
-std::string SummaryText();
 
 }  // namespace ketch

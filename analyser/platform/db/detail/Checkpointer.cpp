@@ -1,5 +1,5 @@
 // The background checkpoint of a database's log; see Checkpointer.h.
-#include "platform/Checkpointer.h"
+#include "platform/db/detail/Checkpointer.h"
 
 #include <sqlite3.h>
 

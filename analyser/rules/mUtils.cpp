@@ -1,5 +1,5 @@
 // The value splitter of entry checking.
-#include "ini/mUtils.h"
+#include "rules/mUtils.h"
 
 #include "platform/Error.h"
 

@@ -1,5 +1,6 @@
-// Sub Main: the program's entry point. With no argument it opens the main
-// window; with arguments it runs headless (see Headless.h).
+// Sub Main: the settings, the main window and its commands.
+#include "shell/app/mMain.h"
+
 #include <QApplication>
 #include <cstdio>
 #include <memory>
@@ -7,13 +8,18 @@
 #include "platform/App.h"
 #include "platform/Text.h"
 #include "shell/DoEvents.h"
-#include "shell/Headless.h"
+#include "shell/app/Commands.h"
 #include "shell/cSettings.h"
-#include "shell/frmMain.h"
 #include "shell/mError.h"
+#include "shell/window/frmMain.h"
 
 namespace ketch {
-namespace {
+
+void WireCommands(frmMain& window) {
+  window.OnInitDB = [] { return cmdInitDB(); };
+  window.OnAll = [] { cmdAll(); };
+  window.OnDumpRules = [] { cmdDumpRules(); };
+}
 
 int SubMain(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -30,6 +36,7 @@ int SubMain(int argc, char** argv) {
   frmMain window;
   window.setWindowTitle(window.windowTitle() + "  V " + QString::fromStdString(App::VersionText()));
   window.InstallLogView();
+  WireCommands(window);
   window.tbVDPath->setText(QString::fromStdString(Cp1252ToUtf8(settings->VDPath())));
   window.tbLogPath->setText(QString::fromStdString(Cp1252ToUtf8(settings->LogPath())));
   int overwrite = std::stoi(settings->OverwriteLog());
@@ -40,9 +47,7 @@ int SubMain(int argc, char** argv) {
                          " is not 0, 1 or 2"),
                "Unable to read settings");
   }
-  window.chkOverwrite->setCheckState(overwrite == 1   ? Qt::Checked
-                                     : overwrite == 2 ? Qt::PartiallyChecked
-                                                      : Qt::Unchecked);
+  window.chkOverwrite->setCheckState(frmMain::OverwriteState(overwrite));
   SetEventPump([] { QApplication::processEvents(); });
   window.show();
   int status = app.exec();
@@ -55,10 +60,4 @@ int SubMain(int argc, char** argv) {
   return status;
 }
 
-}  // namespace
 }  // namespace ketch
-
-int main(int argc, char** argv) {
-  if (argc > 1) return ketch::RunHeadless(argc, argv);
-  return ketch::SubMain(argc, argv);
-}

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "gamedata/mDataDB.h"
+#include "store/mDataDB.h"
 #include "ini/LineSource.h"
 #include "ini/cFile.h"
 #include "ini/mSection.h"

@@ -1,8 +1,8 @@
 // Entry checking: the position, count and type tests of one entry line, in
 // the order that decides which error a bad line reports.
-#include "ini/cSingleEntry.h"
+#include "rules/cSingleEntry.h"
 
-#include "ini/mUtils.h"
+#include "rules/mUtils.h"
 #include "platform/Error.h"
 #include "platform/Paths.h"
 #include "shell/mError.h"

@@ -1,5 +1,5 @@
 // The batching file system over SQLite's default one; see WalBatching.h.
-#include "platform/WalBatching.h"
+#include "platform/db/detail/WalBatching.h"
 
 #include <sqlite3.h>
 

@@ -1,6 +1,6 @@
 // The headless mode: options set the settings, commands run in the order
 // given, the log box's text goes to standard output.
-#include "shell/Headless.h"
+#include "shell/app/Headless.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -9,8 +9,8 @@
 
 #include "platform/App.h"
 #include "platform/Text.h"
-#include "shell/Commands.h"
-#include "shell/RunSummary.h"
+#include "shell/app/Commands.h"
+#include "shell/app/RunSummary.h"
 #include "shell/cSettings.h"
 #include "shell/mError.h"
 

@@ -2,7 +2,7 @@
 // (attached files behind temporary views) and record sets. Text is stored as
 // UTF-8 and handed out as code page 1252 bytes; values are typed by the
 // declared type of their column on the way in.
-#include "platform/Database.h"
+#include "platform/db/Database.h"
 
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -14,10 +14,10 @@
 #include <limits>
 
 #include "platform/Error.h"
-#include "platform/Checkpointer.h"
+#include "platform/db/detail/Checkpointer.h"
 #include "platform/Paths.h"
-#include "platform/RowWriter.h"
-#include "platform/WalBatching.h"
+#include "platform/db/detail/RowWriter.h"
+#include "platform/db/detail/WalBatching.h"
 #include "platform/Text.h"
 
 namespace ketch::db {

@@ -1,7 +1,8 @@
 // The main window: the game folder row, the log folder row and the log box.
 // Its handlers are thin: the edit handlers write the settings object, the
 // Browse buttons run the folder picker, and the command buttons call the
-// shell's commands.
+// handlers that the program wires to its commands (mMain); the window itself
+// knows no command.
 #pragma once
 
 #include <QCheckBox>
@@ -12,7 +13,7 @@
 #include <functional>
 #include <string>
 
-#include "shell/LogBox.h"
+#include "shell/window/LogBox.h"
 
 namespace ketch {
 
@@ -35,9 +36,20 @@ class frmMain : public QWidget {
   // The folder being chosen, passed between Browse and the folder picker.
   QString aPath;
 
-  // The commands of the three buttons (the shell's commands; tests replace
-  // them). A failed Init DB disables All until one succeeds.
-  std::function<void()> OnInitDB, OnAll, OnDumpRules;
+  // The commands of the three buttons, wired by the program (tests replace
+  // them). OnInitDB tells whether the data database was made: a failed Init
+  // DB disables All until one succeeds.
+  std::function<bool()> OnInitDB;
+  std::function<void()> OnAll, OnDumpRules;
+
+  // True while a button's command runs; a second one does not start
+  // meanwhile, and the window does not close.
+  bool CommandRunning() const { return running_; }
+
+  // The Overwrite box's states as the stored choice 0 (clear), 1 (ticked)
+  // and 2 (greyed), both ways.
+  static int OverwriteChoice(Qt::CheckState state);
+  static Qt::CheckState OverwriteState(int choice);
 
   // Runs the folder picker for the box (the Browse buttons). Tests replace
   // the picker.
@@ -72,7 +84,11 @@ class frmMain : public QWidget {
   void PlaceControls();
   void ConnectHandlers();
   void Browse(QLineEdit* box);
+  // Runs a button's command unless one runs already.
+  void Run(const std::function<void()>& command);
   int Dpi() const;
+
+  bool running_ = false;
 };
 
 }  // namespace ketch

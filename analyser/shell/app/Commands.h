@@ -16,8 +16,4 @@ void cmdAll();
 // box is ticked.
 void cmdDumpRules();
 
-// True while a command runs; a second one must not start meanwhile (file
-// reading lets the window process clicks).
-bool CommandRunning();
-
 }  // namespace ketch

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/Database.h"
+#include "platform/db/Database.h"
 
 namespace ketch {
 

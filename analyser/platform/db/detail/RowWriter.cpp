@@ -2,9 +2,9 @@
 // full, after a statement, or when the database is about to be used
 // otherwise; the thread carries the batches out in order and gives them back
 // for reuse, so that a text field's buffer is reused from row to row.
-#include "platform/RowWriter.h"
+#include "platform/db/detail/RowWriter.h"
 
-#include "platform/Database.h"
+#include "platform/db/Database.h"
 
 namespace ketch::db {
 namespace {

@@ -1,14 +1,13 @@
-#include "shell/frmMain.h"
+#include "shell/window/frmMain.h"
 
 #include <QCloseEvent>
 #include <QResizeEvent>
 
 #include "platform/Text.h"
-#include "shell/Commands.h"
-#include "shell/Twips.h"
 #include "shell/cSettings.h"
-#include "shell/frmPath.h"
 #include "shell/mError.h"
+#include "shell/window/Twips.h"
+#include "shell/window/frmPath.h"
 
 namespace ketch {
 namespace {
@@ -108,26 +107,42 @@ void frmMain::ConnectHandlers() {
     if (Settings()) Settings()->LogPath(ToBytes(text));
   });
   connect(chkOverwrite, &QCheckBox::stateChanged, this, [](int state) {
-    int value = state == Qt::Checked ? 1 : state == Qt::PartiallyChecked ? 2 : 0;
-    if (Settings()) Settings()->OverwriteLog(std::to_string(value));
+    const int choice = OverwriteChoice(static_cast<Qt::CheckState>(state));
+    if (Settings()) Settings()->OverwriteLog(std::to_string(choice));
   });
   connect(cmdBrowseVD, &QPushButton::clicked, this, [this] { Browse(tbVDPath); });
   connect(cmdBrowseLog, &QPushButton::clicked, this, [this] { Browse(tbLogPath); });
-  // A click that arrives while a command runs (file reading lets the window
-  // process events) is dropped: a second command would corrupt the first.
-  auto run = [](const std::function<void()>& command) {
-    if (command && !CommandRunning()) command();
-  };
-  connect(cmdInitDB, &QPushButton::clicked, this, [this, run] { run(OnInitDB); });
-  connect(cmdAll, &QPushButton::clicked, this, [this, run] { run(OnAll); });
-  connect(cmdDumpRules, &QPushButton::clicked, this, [this, run] { run(OnDumpRules); });
-  OnInitDB = [this] { cmdAll->setEnabled(::ketch::cmdInitDB()); };
-  OnAll = [] { ::ketch::cmdAll(); };
-  OnDumpRules = [] { ::ketch::cmdDumpRules(); };
+  connect(cmdInitDB, &QPushButton::clicked, this, [this] {
+    Run([this] {
+      if (OnInitDB) cmdAll->setEnabled(OnInitDB());
+    });
+  });
+  connect(cmdAll, &QPushButton::clicked, this, [this] { Run(OnAll); });
+  connect(cmdDumpRules, &QPushButton::clicked, this, [this] { Run(OnDumpRules); });
   ShowPicker = [](frmMain& main) {
     frmPath picker(main.aPath, &main);
     picker.exec();
   };
+}
+
+void frmMain::Run(const std::function<void()>& command) {
+  // A click that arrives while a command runs (file reading lets the window
+  // process events) is dropped: a second command would corrupt the first.
+  if (!command || running_) return;
+  running_ = true;
+  struct Done {
+    bool& running;
+    ~Done() { running = false; }
+  } done{running_};
+  command();
+}
+
+int frmMain::OverwriteChoice(Qt::CheckState state) {
+  return state == Qt::Checked ? 1 : state == Qt::PartiallyChecked ? 2 : 0;
+}
+
+Qt::CheckState frmMain::OverwriteState(int choice) {
+  return choice == 1 ? Qt::Checked : choice == 2 ? Qt::PartiallyChecked : Qt::Unchecked;
 }
 
 void frmMain::Browse(QLineEdit* box) {
@@ -139,7 +154,7 @@ void frmMain::Browse(QLineEdit* box) {
 void frmMain::closeEvent(QCloseEvent* event) {
   // Closing in the middle of a command would end the program with half a run;
   // the command ends first.
-  if (CommandRunning())
+  if (running_)
     event->ignore();
   else
     QWidget::closeEvent(event);

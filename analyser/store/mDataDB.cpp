@@ -2,7 +2,7 @@
 // platform the file is an SQLite database: its WAL and journal companions go
 // with it, and a file that another process holds open is detected through
 // SQLite's own locks rather than deleted under that process's feet.
-#include "gamedata/mDataDB.h"
+#include "store/mDataDB.h"
 
 #include <string>
 #include <vector>

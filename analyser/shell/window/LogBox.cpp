@@ -1,4 +1,4 @@
-#include "shell/LogBox.h"
+#include "shell/window/LogBox.h"
 
 #include <QScrollBar>
 #include <QTextCursor>

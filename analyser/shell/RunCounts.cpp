@@ -1,0 +1,10 @@
+#include "shell/RunCounts.h"
+
+namespace ketch {
+
+RunCounts& Counts() {
+  static RunCounts counts;
+  return counts;
+}
+
+}  // namespace ketch
