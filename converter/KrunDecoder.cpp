@@ -216,7 +216,7 @@ std::size_t FormatFixed(float single, char* out) {
 }  // namespace detail
 
 HeaderCheck CheckHeader(std::span<const unsigned char> file) {
-  if (file.size() < 4 || !std::equal(file.begin(), file.begin() + 4, kMagic)) {
+  if (file.size() < 4 || !std::equal(kMagic.begin(), kMagic.end(), file.begin())) {
     return HeaderCheck::NotKrun;
   }
   if (file.size() < 8 || U32(file.data() + 4) != kVersion) return HeaderCheck::WrongVersion;

@@ -7,10 +7,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace krun {
 
-inline constexpr unsigned char kMagic[4] = {'K', 'R', 'U', 'N'};
+// The first four bytes of every binary INI file; the analyser tells binary
+// files from text ones by them.
+inline constexpr std::string_view kMagic = "KRUN";
 inline constexpr std::uint32_t kVersion = 1;
 inline constexpr std::size_t kHeaderSize = 12;
 inline constexpr std::size_t kSectionHeaderSize = 4;  // name u16, entry count u16

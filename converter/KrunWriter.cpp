@@ -184,7 +184,7 @@ std::string EncodeBinaryIni(const BinaryIni& ini) {
     throw std::length_error("binary INI records exceed 4 GiB");
   }
   const auto tableStart = static_cast<std::uint32_t>(out.size());
-  std::string header = "KRUN";
+  std::string header(kMagic);
   PutU32(header, 1);
   PutU32(header, tableStart);
   out.replace(0, kHeaderSize, header);

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "gamedata/mVDINI.h"
 #include "store/mDataDB.h"
 #include "shell/Records.h"
 #include "ini/mINI.h"
@@ -50,8 +51,6 @@ class RowsAhead {
   std::function<std::string(const Row&)> file_;
   std::deque<Row> rows_;
 };
-
-std::string DataPath(const std::string& value) { return Settings()->VDPath() + "\\DATA\\" + value; }
 
 }  // namespace
 

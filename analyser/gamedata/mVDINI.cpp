@@ -24,14 +24,13 @@ bool Processed(const std::string& kind) {
   return std::find(kProcessedKinds.begin(), kProcessedKinds.end(), kind) != kProcessedKinds.end();
 }
 
-// Where a [Data] entry's file lies.
-std::string DataPath(const std::string& value) { return Settings()->VDPath() + "\\DATA\\" + value; }
-
 std::string MainPath() { return Settings()->VDPath() + "\\EXE\\vandrel.ini"; }
 
 std::string NotProcessed() { return "NOT Processing (in Ketch v " + App::VersionText() + ")"; }
 
 }  // namespace
+
+std::string DataPath(const std::string& value) { return Settings()->VDPath() + "\\DATA\\" + value; }
 
 void ReadGameINI() {
   const std::string mainPath = MainPath();

@@ -3,9 +3,15 @@
 // kind as its area.
 #pragma once
 
+#include <string>
+
 #include "shell/Records.h"
 
 namespace ketch {
+
+// Where a file named by a value lies: the game folder, "\DATA\" and the
+// value, as the game builds it.
+std::string DataPath(const std::string& value);
 
 // Walks VDPath\EXE\vandrel.ini and reads every [Data] file of the known kinds.
 void ReadGameINI();

@@ -17,9 +17,11 @@
 #include <unordered_set>
 #include <vector>
 
+#include "converter/KrunFormat.h"
 #include "ini/mShell.h"
 #include "platform/App.h"
 #include "platform/Paths.h"
+#include "platform/Text.h"
 #include "shell/mError.h"
 
 namespace ketch {
@@ -27,7 +29,6 @@ namespace {
 
 // The converter's file name in the program folder (KRUN.EXE on Windows).
 constexpr const char* kConverter = "/krun";
-constexpr char kMagic[4] = {'K', 'R', 'U', 'N'};
 constexpr size_t kCopyBlock = 256 * 1024;
 // Converted texts waiting for the reader: enough to cover a run of binary
 // files, few enough that temporary space stays small.
@@ -245,12 +246,12 @@ class Ahead {
   static int Convert(const std::string& path, const std::string& converter, struct stat& source) {
     const int fd = open(ResolvePath(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return -1;
-    char magic[sizeof kMagic];
+    char magic[krun::kMagic.size()];
     struct stat after;
     int text = -1;
     if (fstat(fd, &source) == 0 && S_ISREG(source.st_mode) &&
         pread(fd, magic, sizeof magic, 0) == static_cast<ssize_t>(sizeof magic) &&
-        std::memcmp(magic, kMagic, sizeof magic) == 0) {
+        std::string_view(magic, sizeof magic) == krun::kMagic) {
       text = ConvertPrivately(converter, fd);
       // A file written to while it was copied is left to the reader.
       if (text >= 0 && (fstat(fd, &after) != 0 || !SameFile(source, after))) CloseText(text);

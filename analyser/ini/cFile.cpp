@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "converter/KrunFormat.h"
 #include "ini/Conversion.h"
 #include "platform/App.h"
 #include "platform/Paths.h"
@@ -20,7 +21,6 @@
 namespace ketch {
 namespace {
 
-constexpr std::string_view kMagic = "KRUN";
 constexpr const char* kConverterFailed = "KRUN finished with error";
 
 Error ConversionError() { return Error(errKrunFailed, App::EXEName() + ".cFile", kConverterFailed); }
@@ -97,7 +97,7 @@ void cFile::Open(const std::string& path) {
   auto lines = std::make_unique<LineSplitter>(std::move(source));
   // A line end within the first four bytes would make them no "KRUN" anyway,
   // so the first line starts with the magic exactly when the file does.
-  if (lines->Peek(kMagic.size()) != kMagic) {
+  if (lines->Peek(krun::kMagic.size()) != krun::kMagic) {
     lines_ = std::move(lines);
     return;
   }

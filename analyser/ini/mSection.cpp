@@ -1,7 +1,7 @@
 #include "ini/mSection.h"
 
 #include "rules/mUtils.h"
-#include "platform/Paths.h"
+#include "platform/Text.h"
 #include "rules/mParse.h"
 #include "shell/mError.h"
 
@@ -70,7 +70,7 @@ void DoSection(const std::string& A, SectionRecord& R) {
           LogWarning(R, errUnknownEntry, i);
         else if (e.Number == errOverflow)
           LogWarning(R, errValueOverflow, i);
-        else if (e.Number > 10000 && e.Number <= 32767)
+        else if (IsFinding(e.Number))
           LogWarning(R, static_cast<int16_t>(e.Number), i);
         else
           throw;

@@ -16,6 +16,7 @@ std::string PlatformErrorText(int32_t number) {
     case 61: return "Disk full";
     case errEndOfFile: return "Input past end of file";
     case 75: return "Path/File access error";
+    case errObjectNotSet: return "Object variable or With block variable not set";
     case errPathNotFound: return "Path not found";
     case 94: return "Invalid use of Null";
     case errKeyExists: return "This key is already associated with an element of this collection";

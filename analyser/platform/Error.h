@@ -20,6 +20,7 @@ enum PlatformError : int32_t {
   errPathNotFound = 76,
   errKeyExists = 457,
   errEndOfFile = 62,
+  errObjectNotSet = 91,     // an object used before it was made
   errInvalidUseOfNull = 94,
   errItemNotFound = 3265,  // no field or table definition of that name
 };

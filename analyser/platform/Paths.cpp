@@ -14,35 +14,9 @@
 namespace ketch {
 namespace {
 
-unsigned char Upper1252(unsigned char c) {
-  if (c >= 'a' && c <= 'z') return c - 32;
-  // Latin-1 letters of the 1252 page; 0xF7 is the division sign, 0xFF has its
-  // upper case form at 0x9F.
-  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return c - 32;
-  if (c == 0x9A || c == 0x9C || c == 0x9E) return c - 16;
-  if (c == 0xFF) return 0x9F;
-  return c;
-}
-
-unsigned char Lower1252(unsigned char c) {
-  if (c >= 'A' && c <= 'Z') return c + 32;
-  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 32;
-  if (c == 0x8A || c == 0x8C || c == 0x8E) return c + 16;
-  if (c == 0x9F) return 0xFF;
-  return c;
-}
-
 bool Exists(const std::string& path) {
   struct stat st;
   return lstat(path.c_str(), &st) == 0;
-}
-
-bool SameIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Upper1252(static_cast<unsigned char>(a[i])) != Upper1252(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
 }
 
 // The entry of folder whose name equals name ignoring case, or "" when none.
@@ -54,7 +28,7 @@ std::string FindIgnoringCase(const std::string& folder, const std::string& name)
   std::string found;
   while (dirent* e = readdir(dir)) {
     std::string_view onDisk(e->d_name);
-    if (SameIgnoringCase(std::string(onDisk), name) ||
+    if (SameIgnoringCase(onDisk, name) ||
         (!IsAscii(onDisk) && SameIgnoringCase(Utf8ToCp1252(onDisk), name))) {
       found = e->d_name;
       break;
@@ -65,18 +39,6 @@ std::string FindIgnoringCase(const std::string& folder, const std::string& name)
 }
 
 }  // namespace
-
-std::string UpperCase(const std::string& text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(Upper1252(static_cast<unsigned char>(c)));
-  return out;
-}
-
-std::string LowerCase(const std::string& text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(Lower1252(static_cast<unsigned char>(c)));
-  return out;
-}
 
 std::string ResolvePath(const std::string& windowsPath) {
   std::string path(windowsPath);

@@ -14,11 +14,6 @@ namespace ketch {
 // rest of the path is returned as spelled (opening it then fails).
 std::string ResolvePath(const std::string& windowsPath);
 
-// Folds the letters of a code page 1252 text to upper case (keys of keyed
-// collections and rule lookups compare this way).
-std::string UpperCase(const std::string& text);
-std::string LowerCase(const std::string& text);
-
 // True when a file (not a folder) exists at the Windows-style path.
 bool FileExists(const std::string& windowsPath);
 

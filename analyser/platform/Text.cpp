@@ -90,4 +90,61 @@ std::string Utf8ToCp1252(std::string_view text) {
   return out;
 }
 
+namespace {
+
+unsigned char Upper1252(unsigned char c) {
+  if (c >= 'a' && c <= 'z') return c - 32;
+  // Latin-1 letters of the 1252 page; 0xF7 is the division sign, 0xFF has its
+  // upper case form at 0x9F.
+  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return c - 32;
+  if (c == 0x9A || c == 0x9C || c == 0x9E) return c - 16;
+  if (c == 0xFF) return 0x9F;
+  return c;
+}
+
+unsigned char Lower1252(unsigned char c) {
+  if (c >= 'A' && c <= 'Z') return c + 32;
+  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 32;
+  if (c == 0x8A || c == 0x8C || c == 0x8E) return c + 16;
+  if (c == 0x9F) return 0xFF;
+  return c;
+}
+
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+std::string UpperCase(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(Upper1252(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::string LowerCase(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(Lower1252(static_cast<unsigned char>(c)));
+  return out;
+}
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (Upper1252(static_cast<unsigned char>(a[i])) != Upper1252(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+std::string AsciiLowerCase(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = AsciiLower(c);
+  return out;
+}
+
+bool SameAsciiIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  return true;
+}
+
 }  // namespace ketch

@@ -1,6 +1,9 @@
-// Code page 1252 <-> UTF-8. Game text is kept as 1252 bytes throughout the
-// engine; these two calls are the only crossing into Unicode (the database
-// stores UTF-8, the log box shows Unicode). Every byte survives a round trip.
+// Code page 1252 text: the crossing to and from UTF-8, and letter case. Game
+// text is kept as 1252 bytes throughout the engine; the two conversions are
+// the only crossing into Unicode (the database stores UTF-8, the log box
+// shows Unicode), and every byte survives a round trip. Game names compare
+// without regard to case as the code page folds it; the names of SQL objects
+// fold ASCII letters only, as SQLite does.
 #pragma once
 
 #include <string>
@@ -19,5 +22,18 @@ std::string Utf8ToCp1252(std::string_view text);
 
 // True when every byte is below 0x80, so that both forms are the same bytes.
 bool IsAscii(std::string_view text);
+
+// Folds the letters of a code page 1252 text to upper or lower case (keys of
+// keyed collections, rule lookups and game paths compare this way).
+std::string UpperCase(std::string_view text);
+std::string LowerCase(std::string_view text);
+// True when the two texts are the same after UpperCase.
+bool SameIgnoringCase(std::string_view a, std::string_view b);
+
+// Folds A to Z only, leaving every other byte: names of tables, columns and
+// schemas, which SQLite compares this way.
+std::string AsciiLowerCase(std::string_view text);
+// True when the two texts are the same after AsciiLowerCase.
+bool SameAsciiIgnoringCase(std::string_view a, std::string_view b);
 
 }  // namespace ketch

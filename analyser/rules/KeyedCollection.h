@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/Error.h"
-#include "platform/Paths.h"
+#include "platform/Text.h"
 
 namespace ketch {
 

@@ -39,7 +39,7 @@ StorageSets OpenStorage(db::Database& dataDB) {
 StorageSets& Storage() {
   StorageSets& s = Current();
   if (!s.Sections || !s.Entries || !s.Values)
-    throw Error(91, App::EXEName(), "Object variable or With block variable not set");
+    throw PlatformErrorOf(errObjectNotSet);
   return s;
 }
 

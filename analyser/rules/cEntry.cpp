@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "platform/Error.h"
-#include "platform/Paths.h"
+#include "platform/Text.h"
 #include "rules/Storage.h"
 #include "shell/mError.h"
 

@@ -2,7 +2,7 @@
 // section occurrence.
 #include "rules/cSection.h"
 
-#include "platform/Paths.h"
+#include "platform/Text.h"
 #include "rules/Storage.h"
 
 namespace ketch {

@@ -4,7 +4,7 @@
 
 #include "rules/mUtils.h"
 #include "platform/Error.h"
-#include "platform/Paths.h"
+#include "platform/Text.h"
 #include "shell/mError.h"
 
 namespace ketch {
@@ -59,11 +59,9 @@ void cSingleEntry::SetValues(const std::string& sEntryName, const std::string& s
   if (sectionName_ == kEmptyName) Raise(errEntryNotInitialized);
   if (UpperCase(sEntryName) != upperName_) Raise(errEntryNameMismatch);
   if (nextPoz_ == 1) Raise(errValueTypesNotSet);
-  // One buffer for all tokens of all lines: this runs for every line read.
-  static std::string token;
   int16_t pos = 1;
   int32_t i = 0;
-  while (NextToken(sValues, pos, token)) {
+  while (NextToken(sValues, pos, token_)) {
     ++i;
     if (i > fixedNo_ && !hasVar_) Raise(errTooManyValues);
     if (i > fixedNo_ + 1) {
@@ -74,7 +72,7 @@ void cSingleEntry::SetValues(const std::string& sEntryName, const std::string& s
       // this same position by an earlier line; its old value is overwritten.
       if (fresh) values_[static_cast<size_t>(i - 1)] = multi.Clone(static_cast<int16_t>(i));
     }
-    Value(static_cast<int16_t>(i)).Value(token);
+    Value(static_cast<int16_t>(i)).Value(token_);
   }
   if (i < fixedNo_) Raise(errTooFewValues);
   fileLine_ = lFileLine;

@@ -70,6 +70,9 @@ class cSingleEntry {
   int16_t varCount_ = 0;
   int16_t nextPoz_ = 1;
   bool multiAdded_ = false;
+  // The value being split off: one buffer for every line of this occurrence,
+  // as this runs for every line read.
+  std::string token_;
 };
 
 }  // namespace ketch

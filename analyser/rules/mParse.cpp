@@ -11,7 +11,7 @@
 #include "platform/App.h"
 #include "platform/db/Database.h"
 #include "platform/Error.h"
-#include "platform/Paths.h"
+#include "platform/Text.h"
 #include "rules/Storage.h"
 #include "shell/cSettings.h"
 #include "shell/mError.h"
@@ -29,7 +29,7 @@ std::unique_ptr<KeyedCollection<std::string>>& Files() {
   return files;
 }
 
-Error NotSet() { return Error(91, App::EXEName(), "Object variable or With block variable not set"); }
+Error NotSet() { return PlatformErrorOf(errObjectNotSet); }
 
 db::Database& RuleDB() {
   if (!Settings() || !Settings()->SettingsDB()) throw NotSet();

@@ -151,6 +151,8 @@ std::string ErrorText(int16_t code) {
   return std::to_string(code) + " - " + text;
 }
 
+bool IsFinding(int32_t number) { return number > 10000 && number <= 32767; }
+
 Error OwnError(int16_t code, const std::string& classSuffix) {
   return Error(code, App::EXEName() + classSuffix, ErrorText(code));
 }

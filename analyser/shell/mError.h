@@ -49,6 +49,11 @@ enum ErrorCode : int16_t {
   errCouldNotOpenReferredFile = 10306,
 };
 
+// True for an error that is a finding about the game's data rather than a
+// fault of the program: a number of the program's own range, above 10000
+// (the codes of the table and the gaps between them).
+bool IsFinding(int32_t number);
+
 // "10203 - Entry Name Mismatch" for a code of the table, "Unknown Error" for
 // any other code.
 std::string ErrorText(int16_t code);

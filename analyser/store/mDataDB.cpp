@@ -176,7 +176,7 @@ bool InitDataDB(const std::string& fileName, std::unique_ptr<db::Database>& hand
                 {Idx("PriIDX", "DB_ID", true, true), Idx("LinkIDX", "Link", false, true)});
 
     if (!Settings() || !Settings()->SettingsDB())
-      throw Error(91, App::EXEName(), "Object variable or With block variable not set");
+      throw PlatformErrorOf(errObjectNotSet);
     db::Database& settingsDB = *Settings()->SettingsDB();
     for (const char* name : {"Sections", "Entries", "Values"}) {
       try {
@@ -206,7 +206,7 @@ bool InitDataDB(const std::string& fileName, std::unique_ptr<db::Database>& hand
 
 void BeginDataTrans() {
   db::Database* d = DataDB();
-  if (!d) throw Error(91, App::EXEName(), "Object variable or With block variable not set");
+  if (!d) throw PlatformErrorOf(errObjectNotSet);
   FileGroup& g = Group();
   // Without a transaction the last group was committed or rolled back; one
   // that no file began is not the files' to join.

@@ -1,4 +1,5 @@
 #include "platform/Paths.h"
+#include "platform/Text.h"
 
 #include <gtest/gtest.h>
 

@@ -18,7 +18,7 @@
 #include "ini/cFile.h"
 #include "ini/mSection.h"
 #include "platform/App.h"
-#include "platform/Paths.h"
+#include "platform/Text.h"
 #include "platform/Variant.h"
 #include "rules/mParse.h"
 #include "shell/cSettings.h"
