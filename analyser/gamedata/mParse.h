@@ -1,6 +1,9 @@
 // Following references: the files of the fixed list _bc_OtherINI, and the
 // files named by the stored values of one entry rule. Both query the settings
 // database, which reaches the stored data through its links.
+//
+// The module's other half, rules/mParse.h, loads and dumps the rule base; the
+// two share a name but sit in two layers, since only this half reads files.
 #pragma once
 
 #include <cstdint>

@@ -2,18 +2,10 @@
 // fields.
 #include "rules/Storage.h"
 
-#include "platform/App.h"
 #include "platform/Error.h"
+#include "rules/RunState.h"
 
 namespace ketch {
-namespace {
-
-StorageSets& Current() {
-  static StorageSets sets;
-  return sets;
-}
-
-}  // namespace
 
 StorageSets OpenStorage(db::Database& dataDB) {
   StorageSets s;
@@ -37,12 +29,12 @@ StorageSets OpenStorage(db::Database& dataDB) {
 }
 
 StorageSets& Storage() {
-  StorageSets& s = Current();
+  StorageSets& s = Run().storage;
   if (!s.Sections || !s.Entries || !s.Values)
     throw PlatformErrorOf(errObjectNotSet);
   return s;
 }
 
-void SetStorage(StorageSets sets) { Current() = std::move(sets); }
+void SetStorage(StorageSets sets) { Run().storage = std::move(sets); }
 
 }  // namespace ketch

@@ -28,7 +28,8 @@ StorageSets OpenStorage(db::Database& dataDB);
 // The current storage record sets; raises 91 when none were opened.
 StorageSets& Storage();
 
-// Replaces the current storage record sets.
+// Replaces the current storage record sets (a load puts them in place with
+// the rest of the run: RunState.h).
 void SetStorage(StorageSets sets);
 
 }  // namespace ketch

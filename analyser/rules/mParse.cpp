@@ -12,22 +12,13 @@
 #include "platform/db/Database.h"
 #include "platform/Error.h"
 #include "platform/Text.h"
+#include "rules/RunState.h"
 #include "rules/Storage.h"
 #include "shell/cSettings.h"
 #include "shell/mError.h"
 
 namespace ketch {
 namespace {
-
-std::unique_ptr<KeyedCollection<cSection>>& Base() {
-  static std::unique_ptr<KeyedCollection<cSection>> base;
-  return base;
-}
-
-std::unique_ptr<KeyedCollection<std::string>>& Files() {
-  static std::unique_ptr<KeyedCollection<std::string>> files;
-  return files;
-}
 
 Error NotSet() { return PlatformErrorOf(errObjectNotSet); }
 
@@ -90,9 +81,7 @@ void Load() {
   if (!data) throw NotSet();
   StorageSets storage = OpenStorage(*data);
 
-  Base() = std::move(base);
-  SetStorage(std::move(storage));
-  Files() = std::make_unique<KeyedCollection<std::string>>();
+  StartRun(std::move(base), std::move(storage));
 }
 
 void Dump() {
@@ -145,16 +134,16 @@ void DumpRules() {
 }
 
 KeyedCollection<cSection>& RuleBase() {
-  if (!Base()) throw NotSet();
-  return *Base();
+  if (!Run().ruleBase) throw NotSet();
+  return *Run().ruleBase;
 }
 
 KeyedCollection<std::string>& FilesRead() {
-  if (!Files()) throw NotSet();
-  return *Files();
+  if (!Run().filesRead) throw NotSet();
+  return *Run().filesRead;
 }
 
-bool RuleBaseLoaded() { return Base() != nullptr; }
+bool RuleBaseLoaded() { return Run().ruleBase != nullptr; }
 
 }  // namespace ketch
 

@@ -1,7 +1,11 @@
 // Loading the rule base from the rule listing _bc_ListSections of the
-// settings database, dumping that listing into the log, and the process-wide
-// state a load sets up: the rule base and the set of files already read (the
-// storage record sets are in Storage.h).
+// settings database, dumping that listing into the log, and the accessors of
+// what a load sets up (RunState.h): the rule base and the set of files already
+// read (the storage record sets are in Storage.h).
+//
+// The module has a second half, gamedata/mParse.h, which follows the files
+// named by stored values: the loading and the following share a name but not
+// a layer, since the walk reads files and the rules do not.
 #pragma once
 
 #include <string>
@@ -12,9 +16,9 @@
 namespace ketch {
 
 // Builds the rule base from _bc_ListSections, opens the storage record sets
-// on the data database and empties the set of files already read. Any failure
-// is logged with the context "InitParse" and ends the program; the previous
-// state is then left untouched.
+// on the data database and starts a new run with them (an empty set of files
+// already read, counts from zero). Any failure is logged with the context
+// "InitParse" and ends the program; the previous state is then left untouched.
 void InitParse();
 
 // Writes the rule listing into the log, one line per section, entry and

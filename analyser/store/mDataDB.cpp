@@ -121,6 +121,14 @@ std::unique_ptr<db::Database>& DataDBHandle() {
 
 db::Database* DataDB() { return DataDBHandle().get(); }
 
+void CloseDataDB() {
+  std::unique_ptr<db::Database>& handle = DataDBHandle();
+  Group() = FileGroup();
+  if (!handle) return;
+  std::unique_ptr<db::Database> d = std::move(handle);
+  d->Close();
+}
+
 void AttachTable(db::Database& db, const std::string& localName, const std::string& connect,
                  const std::string& sourceTable) {
   db::TableDef def;

@@ -25,6 +25,11 @@ db::Database* DataDB();
 // deleted. A failure before the deletion ends the program.
 bool InitDataDB(const std::string& fileName, std::unique_ptr<db::Database>& handle);
 
+// Closes the data database (what the last files left open is committed) and
+// forgets its group of files; does nothing when none is open. Raises a
+// failure of the commit.
+void CloseDataDB();
+
 // Appends to db a link named localName to table sourceTable of the database
 // named by connect (";DATABASE=" + path); raises the database's error.
 void AttachTable(db::Database& db, const std::string& localName, const std::string& connect,
