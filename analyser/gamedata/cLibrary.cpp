@@ -1,3 +1,5 @@
+// Loading a game library for its resources: the file is mapped, checked to be
+// a PE image and kept mapped as the handle; nothing in it is ever run.
 #include "gamedata/cLibrary.h"
 
 #include <fcntl.h>

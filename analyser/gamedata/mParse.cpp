@@ -1,3 +1,6 @@
+// Following references. Both passes walk a forward-only query of the settings
+// database and read the file each row names; the rows are read a few ahead,
+// so that binary files among them convert while earlier files are stored.
 #include "gamedata/mParse.h"
 
 #include <deque>

@@ -1,3 +1,6 @@
+// The walk over the game's main configuration file: its [Data] section names
+// the data files of each kind, which are read in the order they stand; the
+// other sections are logged as not processed.
 #include "gamedata/mVDINI.h"
 
 #include <algorithm>

@@ -1,3 +1,6 @@
+// Reading one data file whole: recorded as read, opened (converted when
+// binary), section by section checked and stored, its rows committed
+// together so that reference passes see complete files only.
 #include "ini/mINI.h"
 
 #include <memory>

@@ -1,3 +1,7 @@
+// The section reader and the section check. ReadNextSection cuts the line
+// reader's lines into section records; DoSection hands each entry line to its
+// rule and turns each finding into a warning record, so that one bad line
+// costs that line only.
 #include "ini/mSection.h"
 
 #include "rules/mUtils.h"

@@ -1,3 +1,4 @@
+// The one run state of the process and the start and end of a run.
 #include "rules/RunState.h"
 
 #include "shell/RunCounts.h"

@@ -1,3 +1,5 @@
+// The event pump, a hook the window sets: the engine calls it between
+// sections so that the window repaints and takes clicks during a long run.
 #include "shell/DoEvents.h"
 
 namespace ketch {

@@ -1,3 +1,4 @@
+// The counts of the current run.
 #include "shell/RunCounts.h"
 
 namespace ketch {

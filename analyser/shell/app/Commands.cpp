@@ -1,3 +1,5 @@
+// The three commands, Init DB, All and Dump: each a sequence of steps, run
+// alike for the buttons and for the headless mode.
 #include "shell/app/Commands.h"
 
 #include <functional>

@@ -1,3 +1,5 @@
+// The log box: the log's text kept exactly beside the widget, handed to the
+// widget in batches when it paints.
 #include "shell/window/LogBox.h"
 
 #include <QScrollBar>

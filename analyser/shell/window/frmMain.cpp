@@ -1,3 +1,5 @@
+// The main window: the controls at their places in twips, the tab order, the
+// resize rule of the log box, and the handlers.
 #include "shell/window/frmMain.h"
 
 #include <QCloseEvent>

@@ -1,3 +1,5 @@
+// The folder picker: the mounted volumes as drives, the open folder's
+// parents and sub-folders as the folder list.
 #include "shell/window/frmPath.h"
 
 #include <QDir>
