@@ -25,20 +25,6 @@ namespace {
 
 constexpr const char* kLinksTable = "_ketch_Links";
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  return true;
-}
-
-std::string LowerCase(std::string s) {
-  for (char& c : s) c = Lower(c);
-  return s;
-}
-
 std::string Quote(const std::string& name) {
   std::string out = "\"";
   for (char c : name) {
@@ -122,7 +108,7 @@ std::string ConnectFile(const std::string& connect) {
     size_t end = connect.find(';', start);
     if (end == std::string::npos) end = connect.size();
     std::string part = connect.substr(start, end - start);
-    if (part.size() > 9 && SameName(std::string_view(part).substr(0, 9), "DATABASE="))
+    if (part.size() > 9 && SameAsciiIgnoringCase(std::string_view(part).substr(0, 9), "DATABASE="))
       return part.substr(9);
     start = end + 1;
   }
@@ -150,7 +136,7 @@ int RowidColumn(const std::vector<Column>& cols) {
   for (size_t i = 0; i < cols.size(); ++i) {
     if (cols[i].pk == 0) continue;
     if (found != -1 || cols[i].pk != 1) return -1;  // composite key: no alias
-    found = SameName(cols[i].type, "INTEGER") ? static_cast<int>(i) : -1;
+    found = SameAsciiIgnoringCase(cols[i].type, "INTEGER") ? static_cast<int>(i) : -1;
   }
   return found;
 }
@@ -174,7 +160,7 @@ std::string ColumnSql(const std::string& name, bool integer, bool rowid, bool ze
 // rollback-journal mode of other files it is not, so they keep the default.
 void SetSynchronous(sqlite3* db) {
   Stmt s(db, "PRAGMA journal_mode");
-  if (s.Step() && SameName(s.Column(0), "wal")) Exec(db, "PRAGMA synchronous=NORMAL");
+  if (s.Step() && SameAsciiIgnoringCase(s.Column(0), "wal")) Exec(db, "PRAGMA synchronous=NORMAL");
 }
 
 bool IsIdentStart(unsigned char c) {
@@ -302,7 +288,7 @@ void Database::OpenHandle(const std::string& path) {
 }
 
 std::unique_ptr<Database> Database::Create(const std::string& path, const std::string& locale) {
-  if (LowerCase(locale).find("cp=1252") == std::string::npos) throw PlatformErrorOf(errInvalidArgument);
+  if (AsciiLowerCase(locale).find("cp=1252") == std::string::npos) throw PlatformErrorOf(errInvalidArgument);
   // O_EXCL makes "fails when the file exists" hold even against a racing
   // creator; SQLite takes the empty file as a new database.
   int fd = ::open(ResolvePath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
@@ -442,7 +428,7 @@ bool Database::InTransaction() const {
 
 Database::Link* Database::FindLink(const std::string& name) {
   for (Link& l : links_)
-    if (SameName(l.name, name)) return &l;
+    if (SameAsciiIgnoringCase(l.name, name)) return &l;
   return nullptr;
 }
 
@@ -525,7 +511,7 @@ void Database::DetachFile(const std::string& file) {
   }
   Exec(db_, "DETACH " + it->second);
   for (auto n = nextId_.begin(); n != nextId_.end();)
-    n = n->first.rfind(LowerCase(it->second) + ".", 0) == 0 ? nextId_.erase(n) : std::next(n);
+    n = n->first.rfind(AsciiLowerCase(it->second) + ".", 0) == 0 ? nextId_.erase(n) : std::next(n);
   schemas_.erase(it);
 }
 
@@ -593,9 +579,9 @@ void Database::RequireNotNull(const std::string& table, const std::vector<std::s
     for (size_t i = 0; i < cols.size(); ++i) {
       bool required = cols[i].notNull && static_cast<int>(i) != rowid;
       for (const std::string& f : fields)
-        if (addNotNull && SameName(f, cols[i].name) && static_cast<int>(i) != rowid) required = true;
+        if (addNotNull && SameAsciiIgnoringCase(f, cols[i].name) && static_cast<int>(i) != rowid) required = true;
       if (i) sql += ", ";
-      sql += ColumnSql(cols[i].name, SameName(cols[i].type, "INTEGER"), static_cast<int>(i) == rowid,
+      sql += ColumnSql(cols[i].name, SameAsciiIgnoringCase(cols[i].type, "INTEGER"), static_cast<int>(i) == rowid,
                        ZeroLengthCheck(createSql, cols[i].name), required);
     }
     return sql + ")";
@@ -652,7 +638,7 @@ void Database::AppendIndex(const std::string& table, const Index& index) {
   for (const std::string& f : index.Fields) {
     bool found = false;
     for (const Column& c : cols)
-      if (SameName(c.name, Cp1252ToUtf8(f))) {
+      if (SameAsciiIgnoringCase(c.name, Cp1252ToUtf8(f))) {
         fields.push_back(c.name);
         found = true;
       }
@@ -691,7 +677,7 @@ void Database::DeleteTableDef(const std::string& name) {
   if (!s.Step()) throw PlatformErrorOf(errItemNotFound);
   std::string real = s.Column(0);
   Exec(db_, "DROP TABLE main." + Quote(real));
-  nextId_.erase(LowerCase("main." + real));
+  nextId_.erase(AsciiLowerCase("main." + real));
 }
 
 int32_t Database::NextId(const std::string& key, const std::string& schema, const std::string& table) {
@@ -733,7 +719,8 @@ std::unique_ptr<Recordset> Database::OpenRecordset(const std::string& source, Re
         std::string t = table;
         // A column of a linked file is known by the link's local name.
         for (const Link& l : links_)
-          if (schema && l.schema == schema && SameName(Cp1252ToUtf8(l.source), t)) t = Cp1252ToUtf8(l.name);
+          if (schema && l.schema == schema && SameAsciiIgnoringCase(Cp1252ToUtf8(l.source), t))
+            t = Cp1252ToUtf8(l.name);
         q = Utf8ToCp1252(t + "." + origin);
       }
       rs->qualified_.push_back(q);
@@ -762,7 +749,7 @@ std::unique_ptr<Recordset> Database::OpenRecordset(const std::string& source, Re
     return s.Step() ? s.Column(0) : rs->table_;
   }();
   rs->autoColumn_ = RowidColumn(cols);
-  rs->idKey_ = LowerCase(rs->schema_ + "." + rs->table_);
+  rs->idKey_ = AsciiLowerCase(rs->schema_ + "." + rs->table_);
   std::string target = rs->schema_ + "." + Quote(rs->table_);
   std::string names, params;
   for (size_t i = 0; i < cols.size(); ++i) {
@@ -904,9 +891,9 @@ int Recordset::FieldCount() const { return static_cast<int>(names_.size()); }
 
 int Recordset::FieldIndex(const std::string& name) const {
   for (size_t i = 0; i < names_.size(); ++i)
-    if (SameName(names_[i], name)) return static_cast<int>(i);
+    if (SameAsciiIgnoringCase(names_[i], name)) return static_cast<int>(i);
   for (size_t i = 0; i < qualified_.size(); ++i)
-    if (!qualified_[i].empty() && SameName(qualified_[i], name)) return static_cast<int>(i);
+    if (!qualified_[i].empty() && SameAsciiIgnoringCase(qualified_[i], name)) return static_cast<int>(i);
   throw PlatformErrorOf(errItemNotFound);
 }
 
