@@ -17,74 +17,14 @@
 #include "platform/db/detail/Checkpointer.h"
 #include "platform/Paths.h"
 #include "platform/db/detail/RowWriter.h"
+#include "platform/db/detail/Sqlite.h"
 #include "platform/db/detail/WalBatching.h"
 #include "platform/Text.h"
 
 namespace ketch::db {
+using namespace detail;
+
 namespace {
-
-constexpr const char* kLinksTable = "_ketch_Links";
-
-std::string Quote(const std::string& name) {
-  std::string out = "\"";
-  for (char c : name) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + "\"";
-}
-
-[[noreturn]] void Fail(sqlite3* db, int rc, const std::string& sql) {
-  std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-  if (db) rc = sqlite3_extended_errcode(db);
-  std::string description = Utf8ToCp1252(message);
-  if (!sql.empty()) description += " (SQL: " + Utf8ToCp1252(sql) + ")";
-  throw Error(rc, "SQLite", description);
-}
-
-[[noreturn]] void Misuse(const std::string& text) { throw Error(SQLITE_MISUSE, "SQLite", text); }
-
-// A prepared statement that is finalised when it goes out of scope.
-class Stmt {
- public:
-  Stmt(sqlite3* db, const std::string& sql) : db_(db), sql_(sql) {
-    int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &s_, nullptr);
-    if (rc != SQLITE_OK) Fail(db, rc, sql);
-  }
-  ~Stmt() { sqlite3_finalize(s_); }
-  Stmt(const Stmt&) = delete;
-  Stmt& operator=(const Stmt&) = delete;
-
-  Stmt& Text(int i, const std::string& v) {
-    sqlite3_bind_text(s_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
-    return *this;
-  }
-  // Steps once: true for a row, false when done.
-  bool Step() {
-    int rc = sqlite3_step(s_);
-    if (rc == SQLITE_ROW) return true;
-    if (rc != SQLITE_DONE) Fail(db_, rc, sql_);
-    return false;
-  }
-  std::string Column(int i) {
-    const unsigned char* t = sqlite3_column_text(s_, i);
-    return t ? reinterpret_cast<const char*>(t) : "";
-  }
-  int64_t Int(int i) { return sqlite3_column_int64(s_, i); }
-  sqlite3_stmt* get() { return s_; }
-
- private:
-  sqlite3* db_;
-  std::string sql_;
-  sqlite3_stmt* s_ = nullptr;
-};
-
-void Exec(sqlite3* db, const std::string& sql) {
-  char* err = nullptr;
-  int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err);
-  sqlite3_free(err);
-  if (rc != SQLITE_OK) Fail(db, rc, sql);
-}
 
 // A file name as an SQLite URI, so that mode=rw can forbid creating it.
 std::string FileUri(const std::string& path, const char* mode) {
@@ -99,46 +39,6 @@ std::string FileUri(const std::string& path, const char* mode) {
     }
   }
   return out + "?mode=" + mode;
-}
-
-// The file of a connect string ";DATABASE=path" (other parts ignored).
-std::string ConnectFile(const std::string& connect) {
-  size_t start = 0;
-  while (start <= connect.size()) {
-    size_t end = connect.find(';', start);
-    if (end == std::string::npos) end = connect.size();
-    std::string part = connect.substr(start, end - start);
-    if (part.size() > 9 && SameAsciiIgnoringCase(std::string_view(part).substr(0, 9), "DATABASE="))
-      return part.substr(9);
-    start = end + 1;
-  }
-  throw PlatformErrorOf(errInvalidArgument);
-}
-
-struct Column {
-  std::string name;
-  std::string type;
-  bool notNull = false;
-  int pk = 0;
-};
-
-std::vector<Column> Columns(sqlite3* db, const std::string& schema, const std::string& table) {
-  Stmt s(db, "SELECT name, type, \"notnull\", pk FROM pragma_table_info(?1, ?2)");
-  s.Text(1, table).Text(2, schema);
-  std::vector<Column> out;
-  while (s.Step()) out.push_back({s.Column(0), s.Column(1), s.Int(2) != 0, static_cast<int>(s.Int(3))});
-  return out;
-}
-
-// The column that is the rowid (INTEGER PRIMARY KEY), or -1.
-int RowidColumn(const std::vector<Column>& cols) {
-  int found = -1;
-  for (size_t i = 0; i < cols.size(); ++i) {
-    if (cols[i].pk == 0) continue;
-    if (found != -1 || cols[i].pk != 1) return -1;  // composite key: no alias
-    found = SameAsciiIgnoringCase(cols[i].type, "INTEGER") ? static_cast<int>(i) : -1;
-  }
-  return found;
 }
 
 bool ZeroLengthCheck(const std::string& createSql, const std::string& column) {
