@@ -145,13 +145,28 @@ void Database::Close() {
   if (rc != SQLITE_OK) throw Error(rc, "SQLite", Utf8ToCp1252(message) + " (SQL: COMMIT)");
 }
 
-void Database::CheckpointInBackground() {
+sqlite3* Database::Use(Writes writes) const {
   if (!db_) Misuse("database is closed");
-  if (!checkpointer_) checkpointer_ = std::make_unique<Checkpointer>(db_);
+  switch (writes) {
+    case Writes::Settle:
+      WaitForWrites();
+      break;
+    case Writes::Check:
+      if (writer_) writer_->Check();
+      break;
+    case Writes::Pass:
+      break;
+  }
+  return db_;
+}
+
+void Database::CheckpointInBackground() {
+  sqlite3* db = Use(Writes::Pass);
+  if (!checkpointer_) checkpointer_ = std::make_unique<Checkpointer>(db);
 }
 
 void Database::WriteInBackground() {
-  if (!db_) Misuse("database is closed");
+  Use(Writes::Pass);
   if (writer_) return;
   appliedDepth_ = transDepth_;
   writer_ = std::make_unique<RowWriter>(
@@ -182,14 +197,13 @@ sqlite3* Database::Handle() const {
 }
 
 void Database::Execute(const std::string& sql) {
-  if (!db_) Misuse("database is closed");
-  WaitForWrites();
+  sqlite3* db = Use();
   AttachPending();
-  Exec(db_, AdaptSql(Cp1252ToUtf8(sql)));
+  Exec(db, AdaptSql(Cp1252ToUtf8(sql)));
 }
 
 void Database::BeginTrans() {
-  if (!db_) Misuse("database is closed");
+  Use(Writes::Pass);
   // IMMEDIATE takes the write lock now, so a later write cannot fail on a
   // snapshot that another connection made stale.
   Run(transDepth_ == 0 ? std::string("BEGIN IMMEDIATE") : "SAVEPOINT ketch_" + std::to_string(transDepth_));
@@ -197,19 +211,20 @@ void Database::BeginTrans() {
 }
 
 void Database::CommitTrans() {
-  if (transDepth_ == 0 || !db_) Misuse("no transaction is open");
+  // Closing ends every transaction: a closed database is refused here too.
+  if (transDepth_ == 0) Misuse("no transaction is open");
   Run(transDepth_ == 1 ? std::string("COMMIT") : "RELEASE ketch_" + std::to_string(transDepth_ - 1));
   --transDepth_;
 }
 
 void Database::Rollback() {
-  if (transDepth_ == 0 || !db_) Misuse("no transaction is open");
-  WaitForWrites();
+  if (transDepth_ == 0) Misuse("no transaction is open");  // closed too, as above
+  sqlite3* db = Use();
   if (transDepth_ == 1) {
-    Exec(db_, "ROLLBACK");
+    Exec(db, "ROLLBACK");
   } else {
     std::string sp = "ketch_" + std::to_string(transDepth_ - 1);
-    Exec(db_, "ROLLBACK TO " + sp + "; RELEASE " + sp);
+    Exec(db, "ROLLBACK TO " + sp + "; RELEASE " + sp);
   }
   --transDepth_;
   // Rolled-back rows gave their ids back; count again from what is stored.
@@ -218,11 +233,9 @@ void Database::Rollback() {
 
 bool Database::InTransaction() const {
   if (!db_) return false;
-  if (writer_) {
-    writer_->Check();
-    return transDepth_ > 0;
-  }
-  return !sqlite3_get_autocommit(db_);
+  sqlite3* db = Use(Writes::Check);
+  // The thread may not have reached the calls handed to it; they count.
+  return writer_ ? transDepth_ > 0 : !sqlite3_get_autocommit(db);
 }
 
 Database::Link* Database::FindLink(const std::string& name) {
@@ -307,8 +320,7 @@ void Database::DetachFile(const std::string& file) {
 }
 
 void Database::ReleaseFile(const std::string& path) {
-  if (!db_) Misuse("database is closed");
-  WaitForWrites();
+  Use();
   DetachFile(path);
 }
 

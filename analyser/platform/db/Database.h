@@ -143,8 +143,19 @@ class Database {
     std::string schema;  // attached schema, empty while not attached
   };
 
+  // What a use of the connection first does about the work handed to the
+  // writing thread.
+  enum class Writes {
+    Settle,  // waits for all of it and raises its failure (WaitForWrites)
+    Check,   // raises a failure it met, without waiting for the rest
+    Pass,    // nothing: the call hands work to the thread, or leaves it be
+  };
+
   Database() = default;
   friend class Recordset;
+  // The connection, once the writing thread is dealt with as asked; raises
+  // misuse 21 "database is closed" when the database is closed.
+  sqlite3* Use(Writes writes = Writes::Settle) const;
   void OpenHandle(const std::string& path);
   // Runs a statement now, or hands it to the writing thread.
   void Run(const std::string& sql);

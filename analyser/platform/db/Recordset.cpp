@@ -22,8 +22,7 @@ using namespace detail;
 int32_t Database::NextId(const std::string& key, const std::string& schema, const std::string& table) {
   auto it = nextId_.find(key);
   if (it == nextId_.end()) {
-    WaitForWrites();
-    Stmt s(db_, "SELECT max(rowid) FROM " + schema + "." + Quote(table));
+    Stmt s(Use(), "SELECT max(rowid) FROM " + schema + "." + Quote(table));
     s.Step();
     int64_t max = sqlite3_column_type(s.get(), 0) == SQLITE_NULL ? 0 : s.Int(0);
     if (max >= std::numeric_limits<int32_t>::max()) throw PlatformErrorOf(errOverflow);
@@ -34,8 +33,7 @@ int32_t Database::NextId(const std::string& key, const std::string& schema, cons
 }
 
 std::unique_ptr<Recordset> Database::OpenRecordset(const std::string& source, RecordsetType type) {
-  if (!db_) Misuse("database is closed");
-  WaitForWrites();
+  sqlite3* db = Use();
   AttachPending();
   std::unique_ptr<Recordset> rs(new Recordset);
   rs->db_ = this;
@@ -44,8 +42,8 @@ std::unique_ptr<Recordset> Database::OpenRecordset(const std::string& source, Re
   if (type == dbOpenForwardOnly) {
     bool isName = HasTableDef(source);
     rs->sql_ = isName ? "SELECT * FROM " + Quote(Cp1252ToUtf8(source)) : AdaptSql(Cp1252ToUtf8(source));
-    int rc = sqlite3_prepare_v2(db_, rs->sql_.c_str(), static_cast<int>(rs->sql_.size()), &rs->read_, nullptr);
-    if (rc != SQLITE_OK) Fail(db_, rc, rs->sql_);
+    int rc = sqlite3_prepare_v2(db, rs->sql_.c_str(), static_cast<int>(rs->sql_.size()), &rs->read_, nullptr);
+    if (rc != SQLITE_OK) Fail(db, rc, rs->sql_);
     sqlite3_stmt* st = rs->read_;
     int n = sqlite3_column_count(st);
     for (int i = 0; i < n; ++i) {
@@ -80,10 +78,10 @@ std::unique_ptr<Recordset> Database::OpenRecordset(const std::string& source, Re
     rs->schema_ = "main";
     rs->table_ = Cp1252ToUtf8(source);
   }
-  std::vector<Column> cols = Columns(db_, rs->schema_, rs->table_);
+  std::vector<Column> cols = Columns(db, rs->schema_, rs->table_);
   if (cols.empty()) throw Error(SQLITE_ERROR, "SQLite", "no such table: " + source);
   rs->table_ = [&] {  // the stored spelling
-    Stmt s(db_, "SELECT name FROM " + rs->schema_ + ".sqlite_schema WHERE type = 'table' AND name = ?1 COLLATE NOCASE");
+    Stmt s(db, "SELECT name FROM " + rs->schema_ + ".sqlite_schema WHERE type = 'table' AND name = ?1 COLLATE NOCASE");
     s.Text(1, rs->table_);
     return s.Step() ? s.Column(0) : rs->table_;
   }();
@@ -108,25 +106,25 @@ std::unique_ptr<Recordset> Database::OpenRecordset(const std::string& source, Re
   rs->set_.assign(n, 0);
   rs->scratch_.resize(n);
   rs->sql_ = "INSERT INTO " + target + " (" + names + ") VALUES (" + params + ")";
-  int rc = sqlite3_prepare_v3(db_, rs->sql_.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &rs->insert_, nullptr);
-  if (rc != SQLITE_OK) Fail(db_, rc, rs->sql_);
+  int rc = sqlite3_prepare_v3(db, rs->sql_.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &rs->insert_, nullptr);
+  if (rc != SQLITE_OK) Fail(db, rc, rs->sql_);
   recordsets_.insert(rs.get());
 
   if (type == dbOpenDynaset) {
     // The keys are read once (the record set's membership is fixed when it
     // opens); each record is fetched by key when it becomes current.
     {
-      Stmt keys(db_, "SELECT rowid FROM " + target + " ORDER BY rowid");
+      Stmt keys(db, "SELECT rowid FROM " + target + " ORDER BY rowid");
       while (keys.Step()) rs->keys_.push_back(keys.Int(0));
     }
     std::string sql = "SELECT " + names + " FROM " + target + " WHERE rowid = ?1";
-    rc = sqlite3_prepare_v2(db_, sql.c_str(), -1, &rs->read_, nullptr);
-    if (rc != SQLITE_OK) Fail(db_, rc, sql);
+    rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &rs->read_, nullptr);
+    if (rc != SQLITE_OK) Fail(db, rc, sql);
     std::string set;
     for (size_t i = 0; i < n; ++i) set += (i ? ", " : "") + Quote(cols[i].name) + " = ?" + std::to_string(i + 1);
     sql = "UPDATE " + target + " SET " + set + " WHERE rowid = ?" + std::to_string(n + 1);
-    rc = sqlite3_prepare_v2(db_, sql.c_str(), -1, &rs->update_, nullptr);
-    if (rc != SQLITE_OK) Fail(db_, rc, sql);
+    rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &rs->update_, nullptr);
+    if (rc != SQLITE_OK) Fail(db, rc, sql);
     rs->pos_ = 0;
     rs->Fetch();
   }
@@ -139,7 +137,8 @@ Recordset::~Recordset() {
 
 void Recordset::Close() {
   if (closed_) return;
-  // Rows of this set may still be waiting to be written with its statement.
+  // Rows of this set may still be waiting to be written with its statement;
+  // a failure stays for the database's next use (this runs in destructors).
   if (db_ && db_->writer_) db_->writer_->Wait();
   closed_ = true;
   sqlite3_finalize(read_);
@@ -185,7 +184,7 @@ void Recordset::Load(sqlite3_stmt* st) {
 
 // Makes the record at the current position current, or sets EOF.
 void Recordset::Fetch() {
-  db_->WaitForWrites();
+  sqlite3* db = db_->Use();
   if (type_ == dbOpenForwardOnly) {
     int rc = sqlite3_step(read_);
     if (rc == SQLITE_ROW) {
@@ -194,7 +193,7 @@ void Recordset::Fetch() {
       return;
     }
     eof_ = true;
-    if (rc != SQLITE_DONE) Fail(db_->db_, rc, sql_);
+    if (rc != SQLITE_DONE) Fail(db, rc, sql_);
     return;
   }
   while (pos_ < keys_.size()) {
@@ -208,7 +207,7 @@ void Recordset::Fetch() {
       return;
     }
     sqlite3_reset(read_);
-    if (rc != SQLITE_DONE) Fail(db_->db_, rc, sql_);
+    if (rc != SQLITE_DONE) Fail(db, rc, sql_);
     ++pos_;  // deleted since the record set opened
   }
   eof_ = true;
@@ -258,7 +257,7 @@ void Recordset::AddNew() {
 void Recordset::Edit() {
   Require(update_ != nullptr, "record set cannot be edited");
   Require(!eof_, "no current record");
-  db_->WaitForWrites();
+  db_->Use();
   for (size_t i = 0; i < values_.size(); ++i)
     if (overflow_[i]) throw PlatformErrorOf(errOverflow);
   pending_ = values_;
@@ -314,12 +313,13 @@ void Recordset::Bind(sqlite3_stmt* st, int param, int column, const Variant& v) 
 
 void Recordset::Update() {
   Require(mode_ != Mode::None, "Update without AddNew or Edit");
+  // Handed over behind the work queued before it, without waiting for it.
   if (mode_ == Mode::Adding && db_->writer_) {
     db_->writer_->Add(*this, pending_, set_);
     mode_ = Mode::None;
     return;
   }
-  db_->WaitForWrites();
+  db_->Use();
   sqlite3_stmt* st = mode_ == Mode::Adding ? insert_ : update_;
   Write(st, pending_.data(), set_.data());
   if (mode_ == Mode::Editing) {
@@ -331,6 +331,7 @@ void Recordset::Update() {
 
 void Recordset::WriteNew(const Variant* values, const char* set) { Write(insert_, values, set); }
 
+// Runs on the writing thread too, so it must not wait for it (no Use).
 void Recordset::Write(sqlite3_stmt* st, const Variant* values, const char* set) {
   int n = FieldCount();
   for (int i = 0; i < n; ++i) {

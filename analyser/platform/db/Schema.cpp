@@ -37,28 +37,25 @@ std::string ColumnSql(const std::string& name, bool integer, bool rowid, bool ze
 
 bool Database::HasTableDef(const std::string& name) const {
   if (FindLink(name)) return true;
-  if (!db_) Misuse("database is closed");
-  WaitForWrites();
-  Stmt s(db_, "SELECT 1 FROM sqlite_schema WHERE type IN ('table','view') AND name = ?1 COLLATE NOCASE");
+  Stmt s(Use(), "SELECT 1 FROM sqlite_schema WHERE type IN ('table','view') AND name = ?1 COLLATE NOCASE");
   s.Text(1, name);
   return s.Step();
 }
 
 void Database::AppendTableDef(const TableDef& def) {
-  if (!db_) Misuse("database is closed");
-  WaitForWrites();
+  sqlite3* db = Use();
   if (HasTableDef(def.Name))
     throw Error(SQLITE_ERROR, "SQLite", "table " + def.Name + " already exists");
   if (!def.Connect.empty()) {
     Link l{def.Name, def.Connect, ConnectFile(def.Connect), def.SourceTableName, ""};
-    Exec(db_, std::string("CREATE TABLE IF NOT EXISTS ") + kLinksTable +
-                  " (Name TEXT PRIMARY KEY COLLATE NOCASE, Connect TEXT NOT NULL, SourceTable TEXT NOT NULL)");
+    Exec(db, std::string("CREATE TABLE IF NOT EXISTS ") + kLinksTable +
+                 " (Name TEXT PRIMARY KEY COLLATE NOCASE, Connect TEXT NOT NULL, SourceTable TEXT NOT NULL)");
     bool attachedBefore = schemas_.count(l.file) != 0;
     std::string schema = AttachFile(l.file);
     try {
       // The source table must exist now; the link would be dead otherwise.
-      Stmt check(db_, "SELECT 1 FROM " + schema + "." + Quote(Cp1252ToUtf8(l.source)) + " LIMIT 0");
-      Stmt ins(db_, std::string("INSERT INTO ") + kLinksTable + " (Name, Connect, SourceTable) VALUES (?1, ?2, ?3)");
+      Stmt check(db, "SELECT 1 FROM " + schema + "." + Quote(Cp1252ToUtf8(l.source)) + " LIMIT 0");
+      Stmt ins(db, std::string("INSERT INTO ") + kLinksTable + " (Name, Connect, SourceTable) VALUES (?1, ?2, ?3)");
       ins.Text(1, Cp1252ToUtf8(l.name)).Text(2, Cp1252ToUtf8(l.connect)).Text(3, Cp1252ToUtf8(l.source));
       ins.Step();
     } catch (const Error&) {
@@ -82,7 +79,7 @@ void Database::AppendTableDef(const TableDef& def) {
     sql += ColumnSql(Cp1252ToUtf8(f.Name), f.Type == dbLong, autoIncr, f.Type == dbText && !f.AllowZeroLength,
                      false);
   }
-  Exec(db_, sql + ")");
+  Exec(db, sql + ")");
 }
 
 // Makes the fields refuse nulls. A table this layer made is rebuilt with NOT
@@ -151,11 +148,10 @@ void Database::RequireNotNull(const std::string& table, const std::vector<std::s
 }
 
 void Database::AppendIndex(const std::string& table, const Index& index) {
-  if (!db_) Misuse("database is closed");
-  WaitForWrites();
+  sqlite3* db = Use();
   if (index.Fields.empty()) throw PlatformErrorOf(errInvalidArgument);
   std::string utable = Cp1252ToUtf8(table);
-  std::vector<Column> cols = Columns(db_, "main", utable);
+  std::vector<Column> cols = Columns(db, "main", utable);
   if (cols.empty()) throw PlatformErrorOf(errItemNotFound);
   std::vector<std::string> fields;
   for (const std::string& f : index.Fields) {
@@ -176,30 +172,29 @@ void Database::AppendIndex(const std::string& table, const Index& index) {
   std::string sql = std::string("CREATE ") + (index.Primary || index.Unique ? "UNIQUE " : "") + "INDEX " +
                     Quote(utable + "." + Cp1252ToUtf8(index.Name)) + " ON " + Quote(utable) + " (";
   for (size_t i = 0; i < fields.size(); ++i) sql += (i ? ", " : "") + Quote(fields[i]);
-  Exec(db_, sql + ")");
+  Exec(db, sql + ")");
 }
 
 void Database::DeleteTableDef(const std::string& name) {
-  if (!db_) Misuse("database is closed");
-  WaitForWrites();
+  sqlite3* db = Use();
   if (Link* l = FindLink(name)) {
     std::string file = l->file;
     bool attached = !l->schema.empty();
-    Stmt del(db_, std::string("DELETE FROM ") + kLinksTable + " WHERE Name = ?1");
+    Stmt del(db, std::string("DELETE FROM ") + kLinksTable + " WHERE Name = ?1");
     del.Text(1, Cp1252ToUtf8(l->name));
     del.Step();
-    if (attached) Exec(db_, "DROP VIEW IF EXISTS temp." + Quote(Cp1252ToUtf8(l->name)));
+    if (attached) Exec(db, "DROP VIEW IF EXISTS temp." + Quote(Cp1252ToUtf8(l->name)));
     links_.erase(links_.begin() + (l - links_.data()));
     bool used = false;
     for (const Link& o : links_) used = used || o.file == file;
     if (!used) DetachFile(file);
     return;
   }
-  Stmt s(db_, "SELECT name FROM sqlite_schema WHERE type = 'table' AND name = ?1 COLLATE NOCASE");
+  Stmt s(db, "SELECT name FROM sqlite_schema WHERE type = 'table' AND name = ?1 COLLATE NOCASE");
   s.Text(1, Cp1252ToUtf8(name));
   if (!s.Step()) throw PlatformErrorOf(errItemNotFound);
   std::string real = s.Column(0);
-  Exec(db_, "DROP TABLE main." + Quote(real));
+  Exec(db, "DROP TABLE main." + Quote(real));
   nextId_.erase(AsciiLowerCase("main." + real));
 }
 
