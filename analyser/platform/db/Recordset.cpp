@@ -182,7 +182,6 @@ void Recordset::Load(sqlite3_stmt* st) {
   }
 }
 
-// Makes the record at the current position current, or sets EOF.
 void Recordset::Fetch() {
   sqlite3* db = db_->Use();
   if (type_ == dbOpenForwardOnly) {
