@@ -9,6 +9,8 @@
 #include <sqlite3.h>
 
 #include <filesystem>
+#include <functional>
+#include <string>
 
 #include "TestUtil.h"
 #include "platform/Error.h"
@@ -458,6 +460,54 @@ TEST(Database, ReleasedFileCanBeDeletedRebuiltAndRelinked) {
     EXPECT_EQ(rs->Fields("Section").AsText(), "run" + std::to_string(run));
     rs->MoveNext();
     EXPECT_TRUE(rs->IsEOF());
+  }
+}
+
+// The number, source and description of the Error a call raises.
+std::string Raised(const std::function<void()>& f) {
+  try {
+    f();
+    return "nothing";
+  } catch (const Error& e) {
+    return std::to_string(e.Number) + " " + e.Source + ": " + e.Description;
+  }
+}
+
+// Closing with a transaction open and a writing thread running leaves
+// nothing behind that a later call could use or wait for.
+TEST(Database, ClosedDatabaseRefusesEveryUse) {
+  for (bool background : {false, true}) {
+    SCOPED_TRACE(background ? "writing in the background" : "writing at once");
+    TempDir dir;
+    auto d = Database::Create(dir / "VD.MDB", dbLangGeneral);
+    MakeDataTables(*d);
+    if (background) {
+      d->CheckpointInBackground();
+      d->WriteInBackground();
+    }
+    d->BeginTrans();
+    d->Close();
+
+    const std::string closed = "21 SQLite: database is closed";
+    EXPECT_EQ(Raised([&] { d->Execute("SELECT 1"); }), closed);
+    EXPECT_EQ(Raised([&] { d->BeginTrans(); }), closed);
+    EXPECT_EQ(Raised([&] { d->CheckpointInBackground(); }), closed);
+    EXPECT_EQ(Raised([&] { d->WriteInBackground(); }), closed);
+    EXPECT_EQ(Raised([&] { d->HasTableDef("Sections"); }), closed);
+    EXPECT_EQ(Raised([&] { d->AppendTableDef({"t", "", "", {Long("x")}}); }), closed);
+    EXPECT_EQ(Raised([&] { d->AppendIndex("Sections", {"LineIDX", {"Line"}, false, false, false}); }), closed);
+    EXPECT_EQ(Raised([&] { d->DeleteTableDef("Sections"); }), closed);
+    EXPECT_EQ(Raised([&] { d->ReleaseFile(dir / "other.mdb"); }), closed);
+    EXPECT_EQ(Raised([&] { d->OpenRecordset("Sections", dbOpenTable); }), closed);
+    EXPECT_EQ(Raised([&] { d->OpenRecordset("SELECT 1", dbOpenForwardOnly); }), closed);
+    // The transaction open before closing was committed by it.
+    EXPECT_EQ(Raised([&] { d->CommitTrans(); }), "21 SQLite: no transaction is open");
+    EXPECT_EQ(Raised([&] { d->Rollback(); }), "21 SQLite: no transaction is open");
+
+    EXPECT_FALSE(d->InTransaction());
+    EXPECT_EQ(Raised([&] { d->WaitForWrites(); }), "nothing");
+    EXPECT_EQ(d->Handle(), nullptr);
+    EXPECT_EQ(Raised([&] { d->Close(); }), "nothing");
   }
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -135,6 +136,34 @@ TEST_F(RowWriterTest, AFailureTheThreadHasMetIsRaisedByTheNextAdd) {
   Item("later", 2);
   db_->WaitForWrites();
   EXPECT_EQ(Seen("SELECT Name FROM Items"), (std::vector<std::string>{"later"}));
+}
+
+// Whatever the database is asked to do next, a row the thread refused is
+// raised first, before the call's own work or its own error, and only once.
+TEST_F(RowWriterTest, ARefusalIsRaisedByTheNextUseOfTheDatabaseBeforeItsOwnWork) {
+  struct Case {
+    const char* call;
+    std::function<void()> f;
+    int32_t own;  // what the call raises by itself
+  } cases[] = {
+      {"Execute", [&] { db_->Execute("INSERT INTO Notes (Item) VALUES (7)"); }, 0},
+      {"HasTableDef", [&] { db_->HasTableDef("Nope"); }, 0},
+      {"InTransaction", [&] { db_->InTransaction(); }, 0},
+      {"OpenRecordset", [&] { db_->OpenRecordset("Items", dbOpenDynaset); }, 0},
+      {"ReleaseFile", [&] { db_->ReleaseFile(dir_ / "other.db"); }, 0},
+      {"AppendTableDef", [&] { db_->AppendTableDef({"Items", "", "", {{"X", dbLong, 0, false}}}); }, SQLITE_ERROR},
+      {"AppendIndex", [&] { db_->AppendIndex("Nope", {"X", {"N"}, false, false, false}); }, errItemNotFound},
+      {"DeleteTableDef", [&] { db_->DeleteTableDef("Nope"); }, errItemNotFound},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.call);
+    Item("refused", -1);
+    db_->Handle();  // the thread has met the refusal; nothing raised it yet
+    EXPECT_EQ(ErrorOf(c.f), SQLITE_CONSTRAINT_NOTNULL);
+    EXPECT_EQ(ErrorOf(c.f), c.own);
+  }
+  EXPECT_EQ(Seen("SELECT count(*) FROM Items"), (std::vector<std::string>{"0"}));
+  EXPECT_EQ(Seen("SELECT count(*) FROM Notes"), (std::vector<std::string>{"1"}));
 }
 
 TEST_F(RowWriterTest, ClosingCarriesOutWhatIsQueuedAndCommits) {

@@ -1,7 +1,7 @@
-// The database layer on SQLite: files, tables, indexes, persistent links
-// (attached files behind temporary views) and record sets. Text is stored as
-// UTF-8 and handed out as code page 1252 bytes; values are typed by the
-// declared type of their column on the way in.
+// A database's connection from opening to closing: creating and opening
+// files, transactions (run here or handed to the writing thread), and the
+// persistent links, which are files attached behind temporary views and
+// listed in a table of the database so that the next open attaches them too.
 #include "platform/db/Database.h"
 
 #include <fcntl.h>
@@ -9,96 +9,23 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <charconv>
+#include <cstdio>
 #include <cstring>
-#include <limits>
+#include <set>
+#include <string>
 
 #include "platform/Error.h"
 #include "platform/db/detail/Checkpointer.h"
 #include "platform/Paths.h"
 #include "platform/db/detail/RowWriter.h"
+#include "platform/db/detail/Sqlite.h"
 #include "platform/db/detail/WalBatching.h"
 #include "platform/Text.h"
 
 namespace ketch::db {
+using namespace detail;
+
 namespace {
-
-constexpr const char* kLinksTable = "_ketch_Links";
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  return true;
-}
-
-std::string LowerCase(std::string s) {
-  for (char& c : s) c = Lower(c);
-  return s;
-}
-
-std::string Quote(const std::string& name) {
-  std::string out = "\"";
-  for (char c : name) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + "\"";
-}
-
-[[noreturn]] void Fail(sqlite3* db, int rc, const std::string& sql) {
-  std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-  if (db) rc = sqlite3_extended_errcode(db);
-  std::string description = Utf8ToCp1252(message);
-  if (!sql.empty()) description += " (SQL: " + Utf8ToCp1252(sql) + ")";
-  throw Error(rc, "SQLite", description);
-}
-
-[[noreturn]] void Misuse(const std::string& text) { throw Error(SQLITE_MISUSE, "SQLite", text); }
-
-// A prepared statement that is finalised when it goes out of scope.
-class Stmt {
- public:
-  Stmt(sqlite3* db, const std::string& sql) : db_(db), sql_(sql) {
-    int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &s_, nullptr);
-    if (rc != SQLITE_OK) Fail(db, rc, sql);
-  }
-  ~Stmt() { sqlite3_finalize(s_); }
-  Stmt(const Stmt&) = delete;
-  Stmt& operator=(const Stmt&) = delete;
-
-  Stmt& Text(int i, const std::string& v) {
-    sqlite3_bind_text(s_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
-    return *this;
-  }
-  // Steps once: true for a row, false when done.
-  bool Step() {
-    int rc = sqlite3_step(s_);
-    if (rc == SQLITE_ROW) return true;
-    if (rc != SQLITE_DONE) Fail(db_, rc, sql_);
-    return false;
-  }
-  std::string Column(int i) {
-    const unsigned char* t = sqlite3_column_text(s_, i);
-    return t ? reinterpret_cast<const char*>(t) : "";
-  }
-  int64_t Int(int i) { return sqlite3_column_int64(s_, i); }
-  sqlite3_stmt* get() { return s_; }
-
- private:
-  sqlite3* db_;
-  std::string sql_;
-  sqlite3_stmt* s_ = nullptr;
-};
-
-void Exec(sqlite3* db, const std::string& sql) {
-  char* err = nullptr;
-  int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err);
-  sqlite3_free(err);
-  if (rc != SQLITE_OK) Fail(db, rc, sql);
-}
 
 // A file name as an SQLite URI, so that mode=rw can forbid creating it.
 std::string FileUri(const std::string& path, const char* mode) {
@@ -115,154 +42,12 @@ std::string FileUri(const std::string& path, const char* mode) {
   return out + "?mode=" + mode;
 }
 
-// The file of a connect string ";DATABASE=path" (other parts ignored).
-std::string ConnectFile(const std::string& connect) {
-  size_t start = 0;
-  while (start <= connect.size()) {
-    size_t end = connect.find(';', start);
-    if (end == std::string::npos) end = connect.size();
-    std::string part = connect.substr(start, end - start);
-    if (part.size() > 9 && SameName(std::string_view(part).substr(0, 9), "DATABASE="))
-      return part.substr(9);
-    start = end + 1;
-  }
-  throw PlatformErrorOf(errInvalidArgument);
-}
-
-struct Column {
-  std::string name;
-  std::string type;
-  bool notNull = false;
-  int pk = 0;
-};
-
-std::vector<Column> Columns(sqlite3* db, const std::string& schema, const std::string& table) {
-  Stmt s(db, "SELECT name, type, \"notnull\", pk FROM pragma_table_info(?1, ?2)");
-  s.Text(1, table).Text(2, schema);
-  std::vector<Column> out;
-  while (s.Step()) out.push_back({s.Column(0), s.Column(1), s.Int(2) != 0, static_cast<int>(s.Int(3))});
-  return out;
-}
-
-// The column that is the rowid (INTEGER PRIMARY KEY), or -1.
-int RowidColumn(const std::vector<Column>& cols) {
-  int found = -1;
-  for (size_t i = 0; i < cols.size(); ++i) {
-    if (cols[i].pk == 0) continue;
-    if (found != -1 || cols[i].pk != 1) return -1;  // composite key: no alias
-    found = SameName(cols[i].type, "INTEGER") ? static_cast<int>(i) : -1;
-  }
-  return found;
-}
-
-bool ZeroLengthCheck(const std::string& createSql, const std::string& column) {
-  return createSql.find("CHECK (" + Quote(column) + " <> '')") != std::string::npos;
-}
-
-// The column definitions this layer writes; the same text is used to tell
-// whether a stored table was made here (and may be rebuilt).
-std::string ColumnSql(const std::string& name, bool integer, bool rowid, bool zeroLengthCheck,
-                      bool notNull) {
-  std::string s = Quote(name) + (integer ? " INTEGER" : " TEXT");
-  if (rowid) s += " PRIMARY KEY";
-  if (notNull) s += " NOT NULL";
-  if (zeroLengthCheck) s += " CHECK (" + Quote(name) + " <> '')";
-  return s;
-}
-
 // In WAL mode NORMAL is safe against power loss and much faster; in the
 // rollback-journal mode of other files it is not, so they keep the default.
 void SetSynchronous(sqlite3* db) {
   Stmt s(db, "PRAGMA journal_mode");
-  if (s.Step() && SameName(s.Column(0), "wal")) Exec(db, "PRAGMA synchronous=NORMAL");
+  if (s.Step() && SameAsciiIgnoringCase(s.Column(0), "wal")) Exec(db, "PRAGMA synchronous=NORMAL");
 }
-
-bool IsIdentStart(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c >= 0x80;
-}
-bool IsIdentChar(unsigned char c) { return IsIdentStart(c) || (c >= '0' && c <= '9') || c == '$'; }
-
-}  // namespace
-
-// ---------------------------------------------------------------------------
-// AdaptSql
-
-std::string AdaptSql(const std::string& sql) {
-  std::string out;
-  out.reserve(sql.size() + 8);
-  const size_t n = sql.size();
-  size_t i = 0;
-  auto copyUntil = [&](char close, size_t from) {
-    // Copies a quoted run; a doubled closing quote stays inside it.
-    size_t j = from + 1;
-    while (j < n) {
-      if (sql[j] == close) {
-        if (close != ']' && j + 1 < n && sql[j + 1] == close) {
-          j += 2;
-          continue;
-        }
-        ++j;
-        break;
-      }
-      ++j;
-    }
-    out.append(sql, from, j - from);
-    return j;
-  };
-  bool afterDot = false;  // the last token was a lone "." (a qualifier's dot)
-  while (i < n) {
-    unsigned char c = static_cast<unsigned char>(sql[i]);
-    bool blank = c == ' ' || c == '\t' || c == '\n' || c == '\r';
-    const bool dotBefore = afterDot;
-    if (!blank && c != '.') afterDot = false;
-    if (c == '\'' || c == '"' || c == '`') {
-      i = copyUntil(static_cast<char>(c), i);
-    } else if (c == '[') {
-      i = copyUntil(']', i);
-    } else if (c == '-' && i + 1 < n && sql[i + 1] == '-') {
-      size_t j = sql.find('\n', i);
-      j = j == std::string::npos ? n : j;
-      out.append(sql, i, j - i);
-      i = j;
-    } else if (c == '/' && i + 1 < n && sql[i + 1] == '*') {
-      size_t j = sql.find("*/", i + 2);
-      j = j == std::string::npos ? n : j + 2;
-      out.append(sql, i, j - i);
-      i = j;
-    } else if (c >= '0' && c <= '9') {
-      // A number, its fraction and exponent included, is never a qualifier.
-      size_t j = i;
-      while (j < n && (IsIdentChar(static_cast<unsigned char>(sql[j])) || sql[j] == '.')) ++j;
-      out.append(sql, i, j - i);
-      i = j;
-    } else if (IsIdentStart(c)) {
-      size_t j = i;
-      while (j < n && IsIdentChar(static_cast<unsigned char>(sql[j]))) ++j;
-      size_t k = j;
-      while (k < n && (sql[k] == ' ' || sql[k] == '\t')) ++k;
-      bool qualified = (k < n && sql[k] == '.') || dotBefore;
-      int len = static_cast<int>(j - i);
-      if (qualified && sqlite3_keyword_check(sql.data() + i, len)) {
-        out += '[';
-        out.append(sql, i, j - i);
-        out += ']';
-      } else {
-        out.append(sql, i, j - i);
-      }
-      i = j;
-    } else {
-      if (c == '.') afterDot = true;
-      out += static_cast<char>(c);
-      ++i;
-    }
-  }
-  return out;
-}
-
-// ---------------------------------------------------------------------------
-// Database
-
-namespace {
 
 // Each connection is used by one thread only (the checkpoint thread has its
 // own), so SQLite takes no locks around connections, and it keeps no memory
@@ -302,7 +87,7 @@ void Database::OpenHandle(const std::string& path) {
 }
 
 std::unique_ptr<Database> Database::Create(const std::string& path, const std::string& locale) {
-  if (LowerCase(locale).find("cp=1252") == std::string::npos) throw PlatformErrorOf(errInvalidArgument);
+  if (AsciiLowerCase(locale).find("cp=1252") == std::string::npos) throw PlatformErrorOf(errInvalidArgument);
   // O_EXCL makes "fails when the file exists" hold even against a racing
   // creator; SQLite takes the empty file as a new database.
   int fd = ::open(ResolvePath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
@@ -360,13 +145,28 @@ void Database::Close() {
   if (rc != SQLITE_OK) throw Error(rc, "SQLite", Utf8ToCp1252(message) + " (SQL: COMMIT)");
 }
 
-void Database::CheckpointInBackground() {
+sqlite3* Database::Use(Writes writes) const {
   if (!db_) Misuse("database is closed");
-  if (!checkpointer_) checkpointer_ = std::make_unique<Checkpointer>(db_);
+  switch (writes) {
+    case Writes::Settle:
+      WaitForWrites();
+      break;
+    case Writes::Check:
+      if (writer_) writer_->Check();
+      break;
+    case Writes::Pass:
+      break;
+  }
+  return db_;
+}
+
+void Database::CheckpointInBackground() {
+  sqlite3* db = Use(Writes::Pass);
+  if (!checkpointer_) checkpointer_ = std::make_unique<Checkpointer>(db);
 }
 
 void Database::WriteInBackground() {
-  if (!db_) Misuse("database is closed");
+  Use(Writes::Pass);
   if (writer_) return;
   appliedDepth_ = transDepth_;
   writer_ = std::make_unique<RowWriter>(
@@ -397,14 +197,13 @@ sqlite3* Database::Handle() const {
 }
 
 void Database::Execute(const std::string& sql) {
-  if (!db_) Misuse("database is closed");
-  WaitForWrites();
+  sqlite3* db = Use();
   AttachPending();
-  Exec(db_, AdaptSql(Cp1252ToUtf8(sql)));
+  Exec(db, AdaptSql(Cp1252ToUtf8(sql)));
 }
 
 void Database::BeginTrans() {
-  if (!db_) Misuse("database is closed");
+  Use(Writes::Pass);
   // IMMEDIATE takes the write lock now, so a later write cannot fail on a
   // snapshot that another connection made stale.
   Run(transDepth_ == 0 ? std::string("BEGIN IMMEDIATE") : "SAVEPOINT ketch_" + std::to_string(transDepth_));
@@ -412,19 +211,20 @@ void Database::BeginTrans() {
 }
 
 void Database::CommitTrans() {
-  if (transDepth_ == 0 || !db_) Misuse("no transaction is open");
+  // Closing ends every transaction: a closed database is refused here too.
+  if (transDepth_ == 0) Misuse("no transaction is open");
   Run(transDepth_ == 1 ? std::string("COMMIT") : "RELEASE ketch_" + std::to_string(transDepth_ - 1));
   --transDepth_;
 }
 
 void Database::Rollback() {
-  if (transDepth_ == 0 || !db_) Misuse("no transaction is open");
-  WaitForWrites();
+  if (transDepth_ == 0) Misuse("no transaction is open");  // closed too, as above
+  sqlite3* db = Use();
   if (transDepth_ == 1) {
-    Exec(db_, "ROLLBACK");
+    Exec(db, "ROLLBACK");
   } else {
     std::string sp = "ketch_" + std::to_string(transDepth_ - 1);
-    Exec(db_, "ROLLBACK TO " + sp + "; RELEASE " + sp);
+    Exec(db, "ROLLBACK TO " + sp + "; RELEASE " + sp);
   }
   --transDepth_;
   // Rolled-back rows gave their ids back; count again from what is stored.
@@ -433,16 +233,14 @@ void Database::Rollback() {
 
 bool Database::InTransaction() const {
   if (!db_) return false;
-  if (writer_) {
-    writer_->Check();
-    return transDepth_ > 0;
-  }
-  return !sqlite3_get_autocommit(db_);
+  sqlite3* db = Use(Writes::Check);
+  // The thread may not have reached the calls handed to it; they count.
+  return writer_ ? transDepth_ > 0 : !sqlite3_get_autocommit(db);
 }
 
 Database::Link* Database::FindLink(const std::string& name) {
   for (Link& l : links_)
-    if (SameName(l.name, name)) return &l;
+    if (SameAsciiIgnoringCase(l.name, name)) return &l;
   return nullptr;
 }
 
@@ -450,14 +248,6 @@ const Database::Link* Database::FindLink(const std::string& name) const {
   return const_cast<Database*>(this)->FindLink(name);
 }
 
-bool Database::HasTableDef(const std::string& name) const {
-  if (FindLink(name)) return true;
-  if (!db_) Misuse("database is closed");
-  WaitForWrites();
-  Stmt s(db_, "SELECT 1 FROM sqlite_schema WHERE type IN ('table','view') AND name = ?1 COLLATE NOCASE");
-  s.Text(1, name);
-  return s.Step();
-}
 
 void Database::LoadLinks() {
   Stmt has(db_, "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = ?1");
@@ -525,501 +315,13 @@ void Database::DetachFile(const std::string& file) {
   }
   Exec(db_, "DETACH " + it->second);
   for (auto n = nextId_.begin(); n != nextId_.end();)
-    n = n->first.rfind(LowerCase(it->second) + ".", 0) == 0 ? nextId_.erase(n) : std::next(n);
+    n = n->first.rfind(AsciiLowerCase(it->second) + ".", 0) == 0 ? nextId_.erase(n) : std::next(n);
   schemas_.erase(it);
 }
 
 void Database::ReleaseFile(const std::string& path) {
-  if (!db_) Misuse("database is closed");
-  WaitForWrites();
+  Use();
   DetachFile(path);
-}
-
-void Database::AppendTableDef(const TableDef& def) {
-  if (!db_) Misuse("database is closed");
-  WaitForWrites();
-  if (HasTableDef(def.Name))
-    throw Error(SQLITE_ERROR, "SQLite", "table " + def.Name + " already exists");
-  if (!def.Connect.empty()) {
-    Link l{def.Name, def.Connect, ConnectFile(def.Connect), def.SourceTableName, ""};
-    Exec(db_, std::string("CREATE TABLE IF NOT EXISTS ") + kLinksTable +
-                  " (Name TEXT PRIMARY KEY COLLATE NOCASE, Connect TEXT NOT NULL, SourceTable TEXT NOT NULL)");
-    bool attachedBefore = schemas_.count(l.file) != 0;
-    std::string schema = AttachFile(l.file);
-    try {
-      // The source table must exist now; the link would be dead otherwise.
-      Stmt check(db_, "SELECT 1 FROM " + schema + "." + Quote(Cp1252ToUtf8(l.source)) + " LIMIT 0");
-      Stmt ins(db_, std::string("INSERT INTO ") + kLinksTable + " (Name, Connect, SourceTable) VALUES (?1, ?2, ?3)");
-      ins.Text(1, Cp1252ToUtf8(l.name)).Text(2, Cp1252ToUtf8(l.connect)).Text(3, Cp1252ToUtf8(l.source));
-      ins.Step();
-    } catch (const Error&) {
-      if (!attachedBefore) DetachFile(l.file);
-      throw;
-    }
-    links_.push_back(l);
-    AttachFile(l.file);  // makes the view of the new link
-    return;
-  }
-  if (def.Fields.empty()) throw PlatformErrorOf(errInvalidArgument);
-  std::string sql = "CREATE TABLE " + Quote(Cp1252ToUtf8(def.Name)) + " (";
-  bool haveAuto = false;
-  for (size_t i = 0; i < def.Fields.size(); ++i) {
-    const Field& f = def.Fields[i];
-    bool autoIncr = (f.Attributes & dbAutoIncrField) != 0;
-    // Only one 32-bit field can be the counter that becomes the rowid.
-    if (autoIncr && (f.Type != dbLong || haveAuto)) throw PlatformErrorOf(errInvalidArgument);
-    haveAuto = haveAuto || autoIncr;
-    if (i) sql += ", ";
-    sql += ColumnSql(Cp1252ToUtf8(f.Name), f.Type == dbLong, autoIncr, f.Type == dbText && !f.AllowZeroLength,
-                     false);
-  }
-  Exec(db_, sql + ")");
-}
-
-// Makes the fields refuse nulls. A table this layer made is rebuilt with NOT
-// NULL columns, which costs nothing per row; any other table gets triggers.
-void Database::RequireNotNull(const std::string& table, const std::vector<std::string>& fields) {
-  std::string utable = Cp1252ToUtf8(table);
-  std::vector<Column> cols = Columns(db_, "main", utable);
-  std::string createSql;
-  {
-    Stmt s(db_, "SELECT sql FROM sqlite_schema WHERE type = 'table' AND name = ?1");
-    s.Text(1, utable);
-    if (s.Step()) createSql = s.Column(0);
-  }
-  int rowid = RowidColumn(cols);
-  auto build = [&](const std::string& name, bool addNotNull) {
-    std::string sql = "CREATE TABLE " + Quote(name) + " (";
-    for (size_t i = 0; i < cols.size(); ++i) {
-      bool required = cols[i].notNull && static_cast<int>(i) != rowid;
-      for (const std::string& f : fields)
-        if (addNotNull && SameName(f, cols[i].name) && static_cast<int>(i) != rowid) required = true;
-      if (i) sql += ", ";
-      sql += ColumnSql(cols[i].name, SameName(cols[i].type, "INTEGER"), static_cast<int>(i) == rowid,
-                       ZeroLengthCheck(createSql, cols[i].name), required);
-    }
-    return sql + ")";
-  };
-  std::vector<std::string> quoted;
-  for (const std::string& f : fields) quoted.push_back(Quote(f));
-
-  if (build(utable, false) != createSql) {
-    for (size_t k = 0; k < fields.size(); ++k) {
-      std::string trig = utable + "." + fields[k] + ".required.";
-      std::string body = " ON " + Quote(utable) + " WHEN NEW." + quoted[k] +
-                         " IS NULL BEGIN SELECT RAISE(ABORT, 'Field " + utable + "." + fields[k] +
-                         " cannot be null'); END";
-      Exec(db_, "CREATE TRIGGER IF NOT EXISTS " + Quote(trig + "insert") + " BEFORE INSERT" + body);
-      Exec(db_, "CREATE TRIGGER IF NOT EXISTS " + Quote(trig + "update") + " BEFORE UPDATE OF " + quoted[k] +
-                    body);
-    }
-    return;
-  }
-  std::string rebuilt = build(utable, true);
-  if (rebuilt == createSql) return;
-  // Copy out, recreate with NOT NULL, copy back: a rename would make SQLite
-  // check (and possibly refuse) every view of the file.
-  std::vector<std::string> extras;
-  {
-    Stmt s(db_, "SELECT sql FROM sqlite_schema WHERE tbl_name = ?1 AND type IN ('index','trigger') AND sql NOT NULL");
-    s.Text(1, utable);
-    while (s.Step()) extras.push_back(s.Column(0));
-  }
-  Exec(db_, "SAVEPOINT ketch_rebuild");
-  try {
-    Exec(db_, "CREATE TEMP TABLE ketch_rebuild AS SELECT * FROM main." + Quote(utable));
-    Exec(db_, "DROP TABLE main." + Quote(utable));
-    Exec(db_, rebuilt);
-    Exec(db_, "INSERT INTO main." + Quote(utable) + " SELECT * FROM temp.ketch_rebuild");
-    Exec(db_, "DROP TABLE temp.ketch_rebuild");
-    for (const std::string& e : extras) Exec(db_, e);
-    Exec(db_, "RELEASE ketch_rebuild");
-  } catch (const Error&) {
-    sqlite3_exec(db_, "ROLLBACK TO ketch_rebuild; RELEASE ketch_rebuild", nullptr, nullptr, nullptr);
-    sqlite3_exec(db_, "DROP TABLE IF EXISTS temp.ketch_rebuild", nullptr, nullptr, nullptr);
-    throw;
-  }
-}
-
-void Database::AppendIndex(const std::string& table, const Index& index) {
-  if (!db_) Misuse("database is closed");
-  WaitForWrites();
-  if (index.Fields.empty()) throw PlatformErrorOf(errInvalidArgument);
-  std::string utable = Cp1252ToUtf8(table);
-  std::vector<Column> cols = Columns(db_, "main", utable);
-  if (cols.empty()) throw PlatformErrorOf(errItemNotFound);
-  std::vector<std::string> fields;
-  for (const std::string& f : index.Fields) {
-    bool found = false;
-    for (const Column& c : cols)
-      if (SameName(c.name, Cp1252ToUtf8(f))) {
-        fields.push_back(c.name);
-        found = true;
-      }
-    if (!found) throw PlatformErrorOf(errItemNotFound);
-  }
-  int rowid = RowidColumn(cols);
-  // The rowid already is a unique, non-null index: a second one would only
-  // slow every insert down.
-  bool onRowid = fields.size() == 1 && rowid >= 0 && fields[0] == cols[rowid].name;
-  if (onRowid && (index.Primary || index.Unique || index.Required)) return;
-  if (index.Primary || index.Required) RequireNotNull(table, fields);
-  std::string sql = std::string("CREATE ") + (index.Primary || index.Unique ? "UNIQUE " : "") + "INDEX " +
-                    Quote(utable + "." + Cp1252ToUtf8(index.Name)) + " ON " + Quote(utable) + " (";
-  for (size_t i = 0; i < fields.size(); ++i) sql += (i ? ", " : "") + Quote(fields[i]);
-  Exec(db_, sql + ")");
-}
-
-void Database::DeleteTableDef(const std::string& name) {
-  if (!db_) Misuse("database is closed");
-  WaitForWrites();
-  if (Link* l = FindLink(name)) {
-    std::string file = l->file;
-    bool attached = !l->schema.empty();
-    Stmt del(db_, std::string("DELETE FROM ") + kLinksTable + " WHERE Name = ?1");
-    del.Text(1, Cp1252ToUtf8(l->name));
-    del.Step();
-    if (attached) Exec(db_, "DROP VIEW IF EXISTS temp." + Quote(Cp1252ToUtf8(l->name)));
-    links_.erase(links_.begin() + (l - links_.data()));
-    bool used = false;
-    for (const Link& o : links_) used = used || o.file == file;
-    if (!used) DetachFile(file);
-    return;
-  }
-  Stmt s(db_, "SELECT name FROM sqlite_schema WHERE type = 'table' AND name = ?1 COLLATE NOCASE");
-  s.Text(1, Cp1252ToUtf8(name));
-  if (!s.Step()) throw PlatformErrorOf(errItemNotFound);
-  std::string real = s.Column(0);
-  Exec(db_, "DROP TABLE main." + Quote(real));
-  nextId_.erase(LowerCase("main." + real));
-}
-
-int32_t Database::NextId(const std::string& key, const std::string& schema, const std::string& table) {
-  auto it = nextId_.find(key);
-  if (it == nextId_.end()) {
-    WaitForWrites();
-    Stmt s(db_, "SELECT max(rowid) FROM " + schema + "." + Quote(table));
-    s.Step();
-    int64_t max = sqlite3_column_type(s.get(), 0) == SQLITE_NULL ? 0 : s.Int(0);
-    if (max >= std::numeric_limits<int32_t>::max()) throw PlatformErrorOf(errOverflow);
-    it = nextId_.emplace(key, static_cast<int32_t>(max + 1)).first;
-  }
-  if (it->second == std::numeric_limits<int32_t>::max()) throw PlatformErrorOf(errOverflow);
-  return it->second++;
-}
-
-std::unique_ptr<Recordset> Database::OpenRecordset(const std::string& source, RecordsetType type) {
-  if (!db_) Misuse("database is closed");
-  WaitForWrites();
-  AttachPending();
-  std::unique_ptr<Recordset> rs(new Recordset);
-  rs->db_ = this;
-  rs->type_ = type;
-
-  if (type == dbOpenForwardOnly) {
-    bool isName = HasTableDef(source);
-    rs->sql_ = isName ? "SELECT * FROM " + Quote(Cp1252ToUtf8(source)) : AdaptSql(Cp1252ToUtf8(source));
-    int rc = sqlite3_prepare_v2(db_, rs->sql_.c_str(), static_cast<int>(rs->sql_.size()), &rs->read_, nullptr);
-    if (rc != SQLITE_OK) Fail(db_, rc, rs->sql_);
-    sqlite3_stmt* st = rs->read_;
-    int n = sqlite3_column_count(st);
-    for (int i = 0; i < n; ++i) {
-      rs->names_.push_back(Utf8ToCp1252(sqlite3_column_name(st, i)));
-      const char* schema = sqlite3_column_database_name(st, i);
-      const char* table = sqlite3_column_table_name(st, i);
-      const char* origin = sqlite3_column_origin_name(st, i);
-      std::string q;
-      if (table && origin) {
-        std::string t = table;
-        // A column of a linked file is known by the link's local name.
-        for (const Link& l : links_)
-          if (schema && l.schema == schema && SameName(Cp1252ToUtf8(l.source), t)) t = Cp1252ToUtf8(l.name);
-        q = Utf8ToCp1252(t + "." + origin);
-      }
-      rs->qualified_.push_back(q);
-    }
-    rs->values_.resize(n);
-    rs->overflow_.assign(n, 0);
-    recordsets_.insert(rs.get());
-    rs->Fetch();
-    return rs;
-  }
-
-  // Table and dynaset: one table, here or behind a link.
-  if (type != dbOpenTable && type != dbOpenDynaset) throw PlatformErrorOf(errInvalidArgument);
-  if (const Link* l = FindLink(source)) {
-    rs->schema_ = AttachFile(l->file);
-    rs->table_ = Cp1252ToUtf8(l->source);
-  } else {
-    rs->schema_ = "main";
-    rs->table_ = Cp1252ToUtf8(source);
-  }
-  std::vector<Column> cols = Columns(db_, rs->schema_, rs->table_);
-  if (cols.empty()) throw Error(SQLITE_ERROR, "SQLite", "no such table: " + source);
-  rs->table_ = [&] {  // the stored spelling
-    Stmt s(db_, "SELECT name FROM " + rs->schema_ + ".sqlite_schema WHERE type = 'table' AND name = ?1 COLLATE NOCASE");
-    s.Text(1, rs->table_);
-    return s.Step() ? s.Column(0) : rs->table_;
-  }();
-  rs->autoColumn_ = RowidColumn(cols);
-  rs->idKey_ = LowerCase(rs->schema_ + "." + rs->table_);
-  std::string target = rs->schema_ + "." + Quote(rs->table_);
-  std::string names, params;
-  for (size_t i = 0; i < cols.size(); ++i) {
-    rs->names_.push_back(Utf8ToCp1252(cols[i].name));
-    rs->qualified_.push_back(Utf8ToCp1252(rs->table_ + "." + cols[i].name));
-    int affinity = sqlite3_strnicmp(cols[i].type.c_str(), "TEXT", 4) == 0 ? 1
-                   : sqlite3_strnicmp(cols[i].type.c_str(), "INT", 3) == 0 ? 2
-                                                                           : 0;
-    rs->textColumn_.push_back(static_cast<char>(affinity));
-    names += (i ? ", " : "") + Quote(cols[i].name);
-    params += (i ? ", ?" : "?") + std::to_string(i + 1);
-  }
-  size_t n = cols.size();
-  rs->values_.resize(n);
-  rs->overflow_.assign(n, 0);
-  rs->pending_.resize(n);
-  rs->set_.assign(n, 0);
-  rs->scratch_.resize(n);
-  rs->sql_ = "INSERT INTO " + target + " (" + names + ") VALUES (" + params + ")";
-  int rc = sqlite3_prepare_v3(db_, rs->sql_.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &rs->insert_, nullptr);
-  if (rc != SQLITE_OK) Fail(db_, rc, rs->sql_);
-  recordsets_.insert(rs.get());
-
-  if (type == dbOpenDynaset) {
-    // The keys are read once (the record set's membership is fixed when it
-    // opens); each record is fetched by key when it becomes current.
-    {
-      Stmt keys(db_, "SELECT rowid FROM " + target + " ORDER BY rowid");
-      while (keys.Step()) rs->keys_.push_back(keys.Int(0));
-    }
-    std::string sql = "SELECT " + names + " FROM " + target + " WHERE rowid = ?1";
-    rc = sqlite3_prepare_v2(db_, sql.c_str(), -1, &rs->read_, nullptr);
-    if (rc != SQLITE_OK) Fail(db_, rc, sql);
-    std::string set;
-    for (size_t i = 0; i < n; ++i) set += (i ? ", " : "") + Quote(cols[i].name) + " = ?" + std::to_string(i + 1);
-    sql = "UPDATE " + target + " SET " + set + " WHERE rowid = ?" + std::to_string(n + 1);
-    rc = sqlite3_prepare_v2(db_, sql.c_str(), -1, &rs->update_, nullptr);
-    if (rc != SQLITE_OK) Fail(db_, rc, sql);
-    rs->pos_ = 0;
-    rs->Fetch();
-  }
-  return rs;
-}
-
-// ---------------------------------------------------------------------------
-// Recordset
-
-Recordset::~Recordset() {
-  Close();
-}
-
-void Recordset::Close() {
-  if (closed_) return;
-  // Rows of this set may still be waiting to be written with its statement.
-  if (db_ && db_->writer_) db_->writer_->Wait();
-  closed_ = true;
-  sqlite3_finalize(read_);
-  sqlite3_finalize(insert_);
-  sqlite3_finalize(update_);
-  read_ = insert_ = update_ = nullptr;
-  eof_ = true;
-  mode_ = Mode::None;
-  if (db_) db_->recordsets_.erase(this);
-  db_ = nullptr;
-}
-
-void Recordset::Require(bool ok, const char* text) const {
-  if (closed_) Misuse("record set is closed");
-  if (!ok) Misuse(text);
-}
-
-void Recordset::Load(sqlite3_stmt* st) {
-  for (size_t i = 0; i < values_.size(); ++i) {
-    int c = static_cast<int>(i);
-    overflow_[i] = 0;
-    switch (sqlite3_column_type(st, c)) {
-      case SQLITE_INTEGER: {
-        int64_t v = sqlite3_column_int64(st, c);
-        if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max()) {
-          // Raised when the field is read, so the other fields stay usable.
-          overflow_[i] = 1;
-          values_[i] = Variant();
-        } else {
-          values_[i] = static_cast<int32_t>(v);
-        }
-        break;
-      }
-      case SQLITE_FLOAT: values_[i] = sqlite3_column_double(st, c); break;
-      case SQLITE_NULL: values_[i] = Variant(); break;
-      default: {
-        const char* t = reinterpret_cast<const char*>(sqlite3_column_text(st, c));
-        values_[i] = Utf8ToCp1252(std::string_view(t ? t : "", sqlite3_column_bytes(st, c)));
-      }
-    }
-  }
-}
-
-// Makes the record at the current position current, or sets EOF.
-void Recordset::Fetch() {
-  db_->WaitForWrites();
-  if (type_ == dbOpenForwardOnly) {
-    int rc = sqlite3_step(read_);
-    if (rc == SQLITE_ROW) {
-      Load(read_);
-      eof_ = false;
-      return;
-    }
-    eof_ = true;
-    if (rc != SQLITE_DONE) Fail(db_->db_, rc, sql_);
-    return;
-  }
-  while (pos_ < keys_.size()) {
-    sqlite3_reset(read_);
-    sqlite3_bind_int64(read_, 1, keys_[pos_]);
-    int rc = sqlite3_step(read_);
-    if (rc == SQLITE_ROW) {
-      Load(read_);
-      sqlite3_reset(read_);
-      eof_ = false;
-      return;
-    }
-    sqlite3_reset(read_);
-    if (rc != SQLITE_DONE) Fail(db_->db_, rc, sql_);
-    ++pos_;  // deleted since the record set opened
-  }
-  eof_ = true;
-}
-
-bool Recordset::IsEOF() const { return eof_; }
-
-void Recordset::MoveNext() {
-  Require(!eof_, "no current record");
-  mode_ = Mode::None;
-  ++pos_;
-  Fetch();
-}
-
-int Recordset::FieldCount() const { return static_cast<int>(names_.size()); }
-
-int Recordset::FieldIndex(const std::string& name) const {
-  for (size_t i = 0; i < names_.size(); ++i)
-    if (SameName(names_[i], name)) return static_cast<int>(i);
-  for (size_t i = 0; i < qualified_.size(); ++i)
-    if (!qualified_[i].empty() && SameName(qualified_[i], name)) return static_cast<int>(i);
-  throw PlatformErrorOf(errItemNotFound);
-}
-
-const Variant& Recordset::Fields(const std::string& name) const { return Fields(FieldIndex(name)); }
-
-const Variant& Recordset::Fields(int index) const {
-  static const Variant kNull;
-  if (index < 0 || index >= FieldCount()) throw PlatformErrorOf(errSubscript);
-  if (mode_ == Mode::Adding) return set_[index] ? pending_[index] : kNull;
-  if (mode_ == Mode::Editing) return pending_[index];
-  Require(!eof_, "no current record");
-  if (overflow_[index]) throw PlatformErrorOf(errOverflow);
-  return values_[index];
-}
-
-void Recordset::AddNew() {
-  Require(insert_ != nullptr, "record set cannot be written");
-  std::fill(set_.begin(), set_.end(), 0);
-  if (autoColumn_ >= 0) {
-    pending_[autoColumn_] = db_->NextId(idKey_, schema_, table_);
-    set_[autoColumn_] = 1;
-  }
-  mode_ = Mode::Adding;
-}
-
-void Recordset::Edit() {
-  Require(update_ != nullptr, "record set cannot be edited");
-  Require(!eof_, "no current record");
-  db_->WaitForWrites();
-  for (size_t i = 0; i < values_.size(); ++i)
-    if (overflow_[i]) throw PlatformErrorOf(errOverflow);
-  pending_ = values_;
-  std::fill(set_.begin(), set_.end(), 1);
-  mode_ = Mode::Editing;
-}
-
-void Recordset::SetField(const std::string& name, const Variant& value) { SetField(FieldIndex(name), value); }
-
-void Recordset::SetField(int index, const Variant& value) {
-  Require(mode_ != Mode::None, "SetField without AddNew or Edit");
-  if (index < 0 || index >= FieldCount()) throw PlatformErrorOf(errSubscript);
-  Require(index != autoColumn_, "the auto-increment field cannot be set");
-  // Assigning into the held value keeps a text's buffer from row to row.
-  pending_[index] = value;
-  set_[index] = 1;
-}
-
-void Recordset::Bind(sqlite3_stmt* st, int param, int column, const Variant& v) {
-  int rc = SQLITE_OK;
-  switch (textColumn_[column]) {
-    case 1: {  // TEXT: the value's text form
-      const std::string* text = v.IfText();
-      if (!text) {
-        scratch_[column] = v.AsText();
-        text = &scratch_[column];
-      }
-      if (!IsAscii(*text)) {
-        scratch_[column] = Cp1252ToUtf8(*text);
-        text = &scratch_[column];
-      }
-      // The text lives in pending_ or scratch_ until the next bind.
-      rc = sqlite3_bind_text(st, param, text->data(), static_cast<int>(text->size()), SQLITE_STATIC);
-      break;
-    }
-    case 2:  // INTEGER: coerced to 32 bits
-      rc = sqlite3_bind_int(st, param, v.AsLong());
-      break;
-    default:
-      if (auto p = v.IfLong()) {
-        rc = sqlite3_bind_int(st, param, *p);
-      } else if (auto d = v.IfDouble()) {
-        rc = sqlite3_bind_double(st, param, *d);
-      } else if (auto b = v.IfBool()) {
-        rc = sqlite3_bind_int(st, param, *b ? -1 : 0);
-      } else {
-        std::string u = Cp1252ToUtf8(*v.IfText());
-        rc = sqlite3_bind_text(st, param, u.data(), static_cast<int>(u.size()), SQLITE_TRANSIENT);
-      }
-  }
-  if (rc != SQLITE_OK) Fail(db_->db_, rc, sql_);
-}
-
-void Recordset::Update() {
-  Require(mode_ != Mode::None, "Update without AddNew or Edit");
-  if (mode_ == Mode::Adding && db_->writer_) {
-    db_->writer_->Add(*this, pending_, set_);
-    mode_ = Mode::None;
-    return;
-  }
-  db_->WaitForWrites();
-  sqlite3_stmt* st = mode_ == Mode::Adding ? insert_ : update_;
-  Write(st, pending_.data(), set_.data());
-  if (mode_ == Mode::Editing) {
-    mode_ = Mode::None;
-    Fetch();
-  }
-  mode_ = Mode::None;
-}
-
-void Recordset::WriteNew(const Variant* values, const char* set) { Write(insert_, values, set); }
-
-void Recordset::Write(sqlite3_stmt* st, const Variant* values, const char* set) {
-  int n = FieldCount();
-  for (int i = 0; i < n; ++i) {
-    if (!set[i] || values[i].IsNull())
-      sqlite3_bind_null(st, i + 1);
-    else
-      Bind(st, i + 1, i, values[i]);
-  }
-  if (st == update_) sqlite3_bind_int64(st, n + 1, keys_[pos_]);
-  int rc = sqlite3_step(st);
-  sqlite3_reset(st);
-  if (rc != SQLITE_DONE) Fail(db_->db_, rc, st == insert_ ? sql_ : sqlite3_sql(st));
 }
 
 }  // namespace ketch::db

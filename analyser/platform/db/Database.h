@@ -143,18 +143,37 @@ class Database {
     std::string schema;  // attached schema, empty while not attached
   };
 
+  // What a use of the connection first does about the work handed to the
+  // writing thread.
+  enum class Writes {
+    Settle,  // waits for all of it and raises its failure (WaitForWrites)
+    Check,   // raises a failure it met, without waiting for the rest
+    Pass,    // nothing: the call hands work to the thread, or leaves it be
+  };
+
   Database() = default;
   friend class Recordset;
+  // The connection, once the writing thread is dealt with as asked; raises
+  // misuse 21 "database is closed" when the database is closed.
+  sqlite3* Use(Writes writes = Writes::Settle) const;
+  // Opens the connection to an existing file; raises when missing or no database.
   void OpenHandle(const std::string& path);
   // Runs a statement now, or hands it to the writing thread.
   void Run(const std::string& sql);
+  // Reads the stored links and attaches the files they point at.
   void LoadLinks();
+  // Attaches what files of links it can; one that fails stays detached.
   void AttachPending();
+  // Attaches a file (once) and makes the views of its links; returns its schema.
   std::string AttachFile(const std::string& file);
+  // Detaches a file, its links' views and id counters; nothing when not attached.
   void DetachFile(const std::string& file);
+  // The link of that name (any letter case), or null.
   Link* FindLink(const std::string& name);
   const Link* FindLink(const std::string& name) const;
+  // Makes the fields (stored names) of a main table refuse nulls.
   void RequireNotNull(const std::string& table, const std::vector<std::string>& fields);
+  // The next DB_ID of schema.table, counted on from its largest stored rowid.
   int32_t NextId(const std::string& key, const std::string& schema, const std::string& table);
 
   sqlite3* db_ = nullptr;
@@ -217,10 +236,15 @@ class Recordset {
   Recordset() = default;
   // Writes a new record now: values[i] where set[i] is not 0, null elsewhere.
   void WriteNew(const Variant* values, const char* set);
+  // Binds the values to st (insert_ or update_), steps it and raises a refusal.
   void Write(sqlite3_stmt* st, const Variant* values, const char* set);
+  // Copies the row st is on into values_.
   void Load(sqlite3_stmt* stmt);
+  // Makes the record at the current position current, or sets EOF.
   void Fetch();
+  // Binds a value to a parameter as the column's declared type takes it.
   void Bind(sqlite3_stmt* stmt, int param, int column, const Variant& value);
+  // Raises misuse 21: "record set is closed", or text when ok is false.
   void Require(bool ok, const char* text) const;
 
   Database* db_ = nullptr;
