@@ -9,12 +9,12 @@
 #include <string>
 
 #include "gamedata/mVDINI.h"
-#include "store/mDataDB.h"
-#include "shell/Records.h"
 #include "ini/mINI.h"
 #include "platform/db/Database.h"
+#include "shell/Records.h"
 #include "shell/cSettings.h"
 #include "shell/mError.h"
+#include "store/mDataDB.h"
 
 namespace ketch {
 namespace {

@@ -4,9 +4,9 @@
 // costs that line only.
 #include "ini/mSection.h"
 
-#include "rules/mUtils.h"
 #include "platform/Text.h"
 #include "rules/mParse.h"
+#include "rules/mUtils.h"
 #include "shell/mError.h"
 
 namespace ketch {

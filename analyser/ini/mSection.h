@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "shell/Records.h"
 #include "ini/cFile.h"
+#include "shell/Records.h"
 
 namespace ketch {
 

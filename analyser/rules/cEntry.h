@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "rules/cSingleEntry.h"
 #include "platform/Variant.h"
+#include "rules/cSingleEntry.h"
 
 namespace ketch {
 

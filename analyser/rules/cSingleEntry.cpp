@@ -2,9 +2,9 @@
 // the order that decides which error a bad line reports.
 #include "rules/cSingleEntry.h"
 
-#include "rules/mUtils.h"
 #include "platform/Error.h"
 #include "platform/Text.h"
+#include "rules/mUtils.h"
 #include "shell/mError.h"
 
 namespace ketch {

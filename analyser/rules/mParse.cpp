@@ -7,15 +7,15 @@
 #include <exception>
 #include <memory>
 
-#include "store/mDataDB.h"
 #include "platform/App.h"
-#include "platform/db/Database.h"
 #include "platform/Error.h"
 #include "platform/Text.h"
+#include "platform/db/Database.h"
 #include "rules/RunState.h"
 #include "rules/Storage.h"
 #include "shell/cSettings.h"
 #include "shell/mError.h"
+#include "store/mDataDB.h"
 
 namespace ketch {
 namespace {

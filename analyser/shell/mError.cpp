@@ -11,9 +11,9 @@
 #include <cstring>
 #include <vector>
 
-#include "shell/Records.h"
 #include "platform/App.h"
 #include "platform/Paths.h"
+#include "shell/Records.h"
 #include "shell/RunCounts.h"
 
 namespace ketch {

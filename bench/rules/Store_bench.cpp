@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "store/mDataDB.h"
 #include "platform/App.h"
 #include "rules/mParse.h"
 #include "shell/cSettings.h"
 #include "shell/mError.h"
+#include "store/mDataDB.h"
 
 namespace ketch {
 namespace {

@@ -12,8 +12,8 @@
 
 #include "shell/Records.h"
 #include "shell/cSettings.h"
-#include "shell/window/frmMain.h"
 #include "shell/mError.h"
+#include "shell/window/frmMain.h"
 
 using namespace ketch;
 

@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "store/mDataDB.h"
 #include "ini/LineSource.h"
 #include "ini/cFile.h"
 #include "ini/mSection.h"
@@ -23,6 +22,7 @@
 #include "rules/mParse.h"
 #include "shell/cSettings.h"
 #include "shell/mError.h"
+#include "store/mDataDB.h"
 
 namespace {
 

@@ -15,12 +15,12 @@
 #include <string>
 
 #include "platform/Error.h"
-#include "platform/db/detail/Checkpointer.h"
 #include "platform/Paths.h"
+#include "platform/Text.h"
+#include "platform/db/detail/Checkpointer.h"
 #include "platform/db/detail/RowWriter.h"
 #include "platform/db/detail/Sqlite.h"
 #include "platform/db/detail/WalBatching.h"
-#include "platform/Text.h"
 
 namespace ketch::db {
 using namespace detail;

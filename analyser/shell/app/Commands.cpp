@@ -4,7 +4,6 @@
 
 #include <functional>
 
-#include "store/mDataDB.h"
 #include "gamedata/mParse.h"
 #include "gamedata/mVDINI.h"
 #include "ini/Conversion.h"
@@ -13,6 +12,7 @@
 #include "rules/mParse.h"
 #include "shell/cSettings.h"
 #include "shell/mError.h"
+#include "store/mDataDB.h"
 
 namespace ketch {
 namespace {

@@ -3,10 +3,10 @@
 
 #include <cstdio>
 
-#include "store/mDataDB.h"
 #include "platform/db/Database.h"
 #include "shell/RunCounts.h"
 #include "shell/mError.h"
+#include "store/mDataDB.h"
 
 namespace ketch {
 namespace {
