@@ -1,6 +1,6 @@
 // The whole analysis, end to end: the real ketch, headless, over a game tree
 // with text and binary files (converted by the real krun), checked against the
-// whole log and the rows of VD.MDB.
+// whole log (golden files of tests/data) and the rows of VD.MDB.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -10,17 +10,7 @@
 namespace ketch {
 namespace {
 
-std::string Lines(std::initializer_list<std::string> lines) {
-  std::string text;
-  for (const auto& l : lines) text += l + "\r\n";
-  return text;
-}
-
-std::string Replace(std::string text, const std::string& from, const std::string& to) {
-  for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
-    text.replace(at, from.size(), to);
-  return text;
-}
+using test::CrLf;
 
 class AnalysisTest : public test::GameFixture {
  protected:
@@ -39,100 +29,16 @@ class AnalysisTest : public test::GameFixture {
   }
 };
 
+// Every kind of line and finding of the walk, the passes and the other-INI
+// list, a binary file among them: the whole log is tests/data/every_kind's.
 TEST_F(AnalysisTest, AGameWithEveryKindOfLineAndFinding) {
   SetOtherINIs({"misc\\extra.ini", "missions\\mbases.ini"});
-  GameFile("EXE/vandrel.ini", Lines({"[Resources]", "dll = resources.dll", "", "[Data]",
-                                     "ships = ships\\shipdata.ini",
-                                     "universe = universe\\universe.ini",
-                                     "Solar = solar\\capital.ini", "bases =", "goods",
-                                     "equipment = equip\\missing.ini",
-                                     "ships = SHIPS\\ShipData.ini", "[data]", "x = y"}));
-  GameFile("DATA/ships/shipdata.ini",
-           Lines({"; ship data", "[Ship]", "nickname = li_fighter", "ids_name = 12.5",
-                  "mass = 1e3", "; hardpoints follow", "hp = hp_gun, hp01, hp02",
-                  "hp = hp_turret", "separable", "ids_name = 7", "mass = heavy", "hit_pts = 5",
-                  "da_archetype = ships\\li_fighter.ini", "", "[Ship", "nickname = li_elite",
-                  "ids_name = 2147483648", "mass = 1.5, 2", "separable = maybe",
-                  "da_archetype = ships\\li_fighter.ini",
-                  "[Station]", "nickname = x"}));
-  BinaryGameFile("DATA/universe/universe.ini",
-                 "[system]\nnickname = br01\nfile = systems\\br01\\br01.ini\n\n"
-                 "[system]\nnickname = br02\nfile = systems\\br02\\br02.ini\n\n");
-  GameFile("DATA/Universe/systems/br01/br01.ini", Lines({"[Ship]", "nickname = br01_ship"}));
-  GameFile("DATA/ships/li_fighter.ini", Lines({"[Ship]", "nickname = li_fighter_arch"}));
-  GameFile("DATA/misc/extra.ini", Lines({"[Ship]", "nickname = extra"}));
-
+  LoadCase("every_kind");
   auto r = Ketch({"init", "all"});
   ASSERT_EQ(r.status, 0) << r.err;
-
-  const std::string S = "{G}\\DATA\\ships\\shipdata.ini";
-  std::string expected = Lines({
-      "Ketch v 0.9.7 Log File", " ", "VD Path {G}", "Log Path {L}", " ",
-      "Processing {G}\\EXE\\vandrel.ini",
-      "     NOT Processing (in Ketch v 0.9.7) section [Resources]",
-      "    Processing Section [Data]",
-      "        Processing ships ships\\shipdata.ini",
-      "    Processing " + S,
-      "WARN: File " + S + " line 9",
-      "      !separable! line found. Changed to !separable = true!",
-      "WARN: File " + S + " line 9", "      Section [Ship] line 7",
-      "      10209 - Entry is Not Multiline !ids_name!7!", "",
-      "WARN: File " + S + " line 10", "      Section [Ship] line 8",
-      "      10209 - Entry is Not Multiline !mass!heavy!", "",
-      "WARN: File " + S + " line 11", "      Section [Ship] line 9",
-      "      10302 - Unknown Entry !hit_pts!5!", "",
-      "WARN: File " + S + " line 16", "      Section [[Ship] line 1",
-      "      10301 - Section has no closing bracket ![Ship!!", "",
-      "WARN: File " + S + " line 17", "      Section [Ship] line 2",
-      "      10104 - Value Overflow !ids_name!2147483648!", "",
-      "WARN: File " + S + " line 18", "      Section [Ship] line 3",
-      "      10205 - Too Many Values !mass!1.5, 2!", "",
-      "WARN: File " + S + " line 19", "      Section [Ship] line 4",
-      "      10101 - Value Type Mismatch !separable!maybe!", "",
-      "WARN: File " + S + " line 22", "      Section [Station] line 1",
-      "      10305 - Unknown Section !nickname!x!", "",
-      "        Processing universe universe\\universe.ini",
-      "    Processing {G}\\DATA\\universe\\universe.ini",
-      "        NOT Processing (in Ketch v 0.9.7) Solar solar\\capital.ini",
-      "        NOT Processing (in Ketch v 0.9.7) bases ",
-      "WARN: File {G}\\EXE\\vandrel.ini line 9", "      Section [Data] line 5",
-      "      10304 - Entry With no Value !goods!!", "",
-      "        Processing equipment equip\\missing.ini",
-      "    Processing {G}\\DATA\\equip\\missing.ini",
-      "WARN: File {G}\\EXE\\vandrel.ini line 10", "      Section [Data] line 6",
-      "      10306 - Could not open referred file !equipment!equip\\missing.ini!", "",
-      "        Processing ships SHIPS\\ShipData.ini",
-      "    Processing {G}\\DATA\\SHIPS\\ShipData.ini",
-      "Already parsed. Skipped.",
-      "    NOT Processing (by design) section [data]",
-      "Done Processing {G}\\EXE\\vandrel.ini",
-      "", "", "Reading files for other INIs",
-      "    Processing {G}\\DATA\\misc\\extra.ini",
-      "    Processing {G}\\DATA\\missions\\mbases.ini",
-      "WARN: File N/A line 0", "      Section [N/A] line 0",
-      "      10306 - Could not open referred file !N/A!missions\\mbases.ini!", "",
-      "Done Reading files for other INIs",
-      "", "", "Reading files for value ID 74",
-      "", "", "Reading files for value ID 74 universe, system, file",
-      "    Processing {G}\\Data\\Universe\\systems\\br01\\br01.ini",
-      "    Processing {G}\\Data\\Universe\\systems\\br02\\br02.ini",
-      "WARN: File {G}\\DATA\\universe\\universe.ini line 7", "      Section [system] line 2",
-      "      10306 - Could not open referred file !file!systems\\br02\\br02.ini!", "",
-      "Done Reading files for value ID 74 universe, system, file",
-      "", "", "Reading files for value ID 101",
-      "", "", "Reading files for value ID 101 ships, ship, da_archetype",
-      "    Processing {G}\\DATA\\ships\\li_fighter.ini",
-      "    Processing {G}\\DATA\\ships\\li_fighter.ini",
-      "Already parsed. Skipped.",
-      "Done Reading files for value ID 101 ships, ship, da_archetype",
-  });
-  for (const char* id : {"871", "877", "879", "64", "824", "1034", "1040", "1055", "1107", "1169", "872"})
-    expected += Lines({"", "", std::string("Reading files for value ID ") + id,
-                       std::string("Done Reading files for value ID ") + id + " , , "});
-  expected = Replace(Replace(expected, "{G}", game_), "{L}", log_);
-  EXPECT_EQ(Log(), expected);
+  ExpectLog("every_kind");
   // What the box shows goes to standard output: the same text.
-  EXPECT_NE(r.out.find(expected), std::string::npos);
+  EXPECT_NE(r.out.find(Log()), std::string::npos);
 
   const std::string G = game_;
   EXPECT_EQ(Rows("VD.MDB", "SELECT DB_ID, Area, Section, File, Line FROM Sections ORDER BY DB_ID"),
@@ -169,13 +75,7 @@ TEST_F(AnalysisTest, AGameWithEveryKindOfLineAndFinding) {
                 "7|nickname|1|2|li_fighter_arch",
             }));
   // The summary after the run, on standard output only.
-  auto count = [&](const std::string& label) {
-    size_t at = r.out.find("\n  " + label + " ");
-    if (at == std::string::npos) return std::string("missing");
-    size_t end = r.out.find('\n', at + 1);
-    std::string line = r.out.substr(at + 1, end - at - 1);
-    return line.substr(line.find_last_of(' ') + 1);
-  };
+  auto count = [&](const std::string& label) { return SummaryCount(r.out, label); };
   EXPECT_EQ(count("files read"), "5");
   EXPECT_EQ(count("  binary (converted)"), "1");
   EXPECT_EQ(count("sections stored"), "7");
@@ -192,45 +92,24 @@ TEST_F(AnalysisTest, AGameWithEveryKindOfLineAndFinding) {
 }
 
 // Each pass follows exactly the rows stored before its query started: rows
-// stored while it reads belong to later passes only.
+// stored while it reads belong to later passes only. In tests/data/pass_order
+// a names itself and b (rule 101); b names c (871, a later pass) and x (101,
+// the pass that is reading b); c names d (101, already over): d and x are
+// never read.
 TEST_F(AnalysisTest, APassSeesOnlyTheRowsStoredBeforeIt) {
   SetRules(
       "Ship\tnickname\t1\t0\t0\t1\t1\tnickname\t3\t1\t0\n"
       "Ship\tda_archetype\t1\t0\t0\t0\t101\tda_archetype\t3\t1\t0\n"
       "Ship\tloadout\t1\t0\t0\t0\t871\tloadout\t3\t1\t0\n");
   SetOtherINIs({});
-  GameFile("EXE/vandrel.ini", Lines({"[Data]", "ships = a.ini"}));
-  // a names itself and b (rule 101); b names c (871, a later pass) and x
-  // (101, the pass that is reading b); c names d (101, already over).
-  GameFile("DATA/a.ini", Lines({"[Ship]", "nickname = a", "da_archetype = a.ini", "[Ship]",
-                                "nickname = a2", "da_archetype = b.ini"}));
-  GameFile("DATA/b.ini", Lines({"[Ship]", "nickname = b", "loadout = c.ini", "da_archetype = x.ini"}));
-  GameFile("DATA/c.ini", Lines({"[Ship]", "nickname = c", "da_archetype = d.ini"}));
-  GameFile("DATA/d.ini", Lines({"[Ship]", "nickname = d"}));
-  GameFile("DATA/x.ini", Lines({"[Ship]", "nickname = x"}));
-
+  LoadCase("pass_order");
   auto r = Ketch({"init", "all"});
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string G = game_;
   EXPECT_EQ(Rows("VD.MDB", "SELECT Area, File FROM Sections ORDER BY DB_ID"),
             (std::vector<std::string>{"ships|" + G + "\\DATA\\a.ini", "ships|" + G + "\\DATA\\a.ini",
                                       "ships|" + G + "\\DATA\\b.ini", "ships|" + G + "\\DATA\\c.ini"}));
-  std::string log = Log();
-  EXPECT_NE(log.find(Replace(Lines({"Reading files for value ID 101 ships, ship, da_archetype",
-                                    "    Processing {G}\\DATA\\a.ini", "Already parsed. Skipped.",
-                                    "    Processing {G}\\DATA\\b.ini",
-                                    "Done Reading files for value ID 101 ships, ship, da_archetype"}),
-                             "{G}", G)),
-            std::string::npos)
-      << log;
-  EXPECT_NE(log.find(Replace(Lines({"Reading files for value ID 871 ships, ship, loadout",
-                                    "    Processing {G}\\DATA\\c.ini",
-                                    "Done Reading files for value ID 871 ships, ship, loadout"}),
-                             "{G}", G)),
-            std::string::npos);
-  EXPECT_EQ(log.find("d.ini"), log.rfind("d.ini"));  // named by c, never read
-  EXPECT_EQ(log.find("DATA\\d.ini"), std::string::npos);
-  EXPECT_EQ(log.find("DATA\\x.ini"), std::string::npos);
+  ExpectLog("pass_order");
 }
 
 TEST_F(AnalysisTest, AMissingGameFolderIsReportedAndTheRunGoesOn) {
@@ -238,16 +117,7 @@ TEST_F(AnalysisTest, AMissingGameFolderIsReportedAndTheRunGoesOn) {
   game_ = dir_ / "no-such-game";
   auto r = Ketch({"init", "all"});
   EXPECT_EQ(r.status, 0) << r.err;
-  std::string G = game_;
-  EXPECT_NE(Log().find(Replace(Lines({"Processing {G}\\EXE\\vandrel.ini", "Error : Path not found",
-                                      "Number: 76", "Source: ketch",
-                                      "Unable to open {G}\\EXE\\vandrel.ini",
-                                      "Done Processing {G}\\EXE\\vandrel.ini", "", "",
-                                      "Reading files for other INIs", "    Processing {G}\\DATA\\m.ini"}),
-                               "{G}", G)),
-            std::string::npos)
-      << Log();
-  EXPECT_NE(Log().find("Done Reading files for value ID 872 , , \r\n"), std::string::npos);
+  ExpectLog("missing_game");
 }
 
 TEST_F(AnalysisTest, EmptyAndBinaryConfigurationFiles) {
@@ -255,12 +125,11 @@ TEST_F(AnalysisTest, EmptyAndBinaryConfigurationFiles) {
   GameFile("EXE/vandrel.ini", "");
   auto r = Ketch({"init", "all"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(Log().find(Replace(Lines({"Processing {G}\\EXE\\vandrel.ini", "Done Processing {G}\\EXE\\vandrel.ini"}),
-                               "{G}", game_)),
+  EXPECT_NE(Log().find(CrLf({"Processing " + game_ + "\\EXE\\vandrel.ini", "Done Processing " + game_ + "\\EXE\\vandrel.ini"})),
             std::string::npos);
 
   BinaryGameFile("EXE/vandrel.ini", "[Data]\nships = s.ini\n\n");
-  GameFile("DATA/s.ini", Lines({"[Ship]", "nickname = s"}));
+  GameFile("DATA/s.ini", CrLf({"[Ship]", "nickname = s"}));
   r = Ketch({"init", "all"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(Log().find("        Processing ships s.ini\r\n"), std::string::npos) << Log();
@@ -270,9 +139,9 @@ TEST_F(AnalysisTest, EmptyAndBinaryConfigurationFiles) {
 
 TEST_F(AnalysisTest, ADataEntryNamingAFolderIsWarnedLikeAMissingFile) {
   SetOtherINIs({});
-  GameFile("EXE/vandrel.ini", Lines({"[Data]", "ships = folder", "goods = g.ini"}));
+  GameFile("EXE/vandrel.ini", CrLf({"[Data]", "ships = folder", "goods = g.ini"}));
   std::filesystem::create_directories(game_ + "/DATA/folder");
-  GameFile("DATA/g.ini", Lines({"[Ship]", "nickname = g"}));
+  GameFile("DATA/g.ini", CrLf({"[Ship]", "nickname = g"}));
   auto r = Ketch({"init", "all"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(Log().find("      10306 - Could not open referred file !ships!folder!\r\n"), std::string::npos) << Log();
@@ -281,9 +150,9 @@ TEST_F(AnalysisTest, ADataEntryNamingAFolderIsWarnedLikeAMissingFile) {
 
 TEST_F(AnalysisTest, AFullSectionEndsTheRunWithEverythingStoredSoFarKept) {
   SetOtherINIs({});
-  GameFile("EXE/vandrel.ini", Lines({"[Data]", "ships = first.ini", "goods = big.ini", "stars = never.ini"}));
-  GameFile("DATA/first.ini", Lines({"[Ship]", "nickname = first"}));
-  GameFile("DATA/never.ini", Lines({"[Ship]", "nickname = never"}));
+  GameFile("EXE/vandrel.ini", CrLf({"[Data]", "ships = first.ini", "goods = big.ini", "stars = never.ini"}));
+  GameFile("DATA/first.ini", CrLf({"[Ship]", "nickname = first"}));
+  GameFile("DATA/never.ini", CrLf({"[Ship]", "nickname = never"}));
   std::string big = "[Ship]\r\nnickname = big\r\n";
   for (int i = 0; i < 2048; ++i) big += "hp = h\r\n";
   GameFile("DATA/big.ini", big);
@@ -300,7 +169,7 @@ TEST_F(AnalysisTest, AFullSectionEndsTheRunWithEverythingStoredSoFarKept) {
 
 TEST_F(AnalysisTest, ASectionOfExactly2048LinesIsRead) {
   SetOtherINIs({});
-  GameFile("EXE/vandrel.ini", Lines({"[Data]", "ships = big.ini"}));
+  GameFile("EXE/vandrel.ini", CrLf({"[Data]", "ships = big.ini"}));
   std::string big = "[Ship]\r\n";
   for (int i = 0; i < 2048; ++i) big += "nickname = n" + std::to_string(i) + "\r\n";
   GameFile("DATA/big.ini", big);

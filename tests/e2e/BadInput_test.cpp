@@ -31,7 +31,7 @@ TEST_F(BadInput, RandomBytesAreWarnedAboutAndTheFilesAfterThemAreRead) {
   GameFile("DATA/good.ini", CrLf({"[Ship]", "nickname = good"}));
   auto r = Checked({"init", "all"}, 30);
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(Col("VD.MDB", "SELECT Area FROM Sections WHERE File LIKE '%good.ini'"), std::vector<std::string>{"goods"});
+  EXPECT_EQ(Rows("VD.MDB", "SELECT Area FROM Sections WHERE File LIKE '%good.ini'"), std::vector<std::string>{"goods"});
   EXPECT_NE(Log().find("Done Reading files for value ID 872"), std::string::npos);
   EXPECT_EQ(One("VD.MDB", "PRAGMA integrity_check"), "ok");
 
@@ -52,7 +52,7 @@ TEST_F(BadInput, NulBytesAreKeptAsPartOfTheText) {
   // The key of three NULs is no entry of the rules; the odd section name is no section.
   EXPECT_NE(Log().find("      10302 - Unknown Entry !\0\0\0!!\r\n"s), std::string::npos) << Log();
   EXPECT_NE(Log().find("      Section [Sh\0ip] line 1\r\n"s), std::string::npos);
-  EXPECT_EQ(Col("VD.MDB", "SELECT hex(Value) FROM [Values]"), std::vector<std::string>{"610062"});
+  EXPECT_EQ(Rows("VD.MDB", "SELECT hex(Value) FROM [Values]"), std::vector<std::string>{"610062"});
   EXPECT_EQ(One("VD.MDB", "SELECT count(*) FROM Sections"), "1");
 }
 
@@ -67,9 +67,9 @@ TEST_F(BadInput, ATenMegabyteLine) {
   // A value of 32767 characters or more overflows the 16-bit position of the
   // value splitter: a finding, and the rest of the section is stored.
   EXPECT_NE(Log().find("      10104 - Value Overflow !nickname!xxxx"), std::string::npos) << Log().substr(0, 2000);
-  EXPECT_EQ(Col("VD.MDB", "SELECT Entry FROM Entries ORDER BY DB_ID"),
+  EXPECT_EQ(Rows("VD.MDB", "SELECT Entry FROM Entries ORDER BY DB_ID"),
             (std::vector<std::string>{"ids_name", "nickname"}));
-  EXPECT_EQ(Col("VD.MDB", "SELECT Value FROM [Values] ORDER BY DB_ID"), (std::vector<std::string>{"5", "after"}));
+  EXPECT_EQ(Rows("VD.MDB", "SELECT Value FROM [Values] ORDER BY DB_ID"), (std::vector<std::string>{"5", "after"}));
 }
 
 TEST_F(BadInput, FullSectionsOfTheConfigurationAndOfADataFile) {
@@ -117,7 +117,7 @@ TEST_F(BadInput, AChainOfAThousandFiles) {
                    "da_archetype = chain\\c" + std::to_string((i + 1) % 1000) + ".ini"}));
     all.push_back("chain\\c" + std::to_string(i) + ".ini");
   }
-  OtherINIs(all);
+  SetOtherINIs(all);
   GameFile("EXE/vandrel.ini", "");
   auto r = Checked({"init", "all"}, 60);
   EXPECT_EQ(r.status, 0) << r.err;
@@ -130,7 +130,7 @@ TEST_F(BadInput, AChainOfAThousandFiles) {
   GameFile("EXE/vandrel.ini", CrLf({"[Data]", "ships = chain\\c0.ini"}));
   r = Checked({"init", "all"}, 30);
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(Col("VD.MDB", "SELECT Value FROM [Values] JOIN Entries ON Entries.DB_ID = [Values].Link "
+  EXPECT_EQ(Rows("VD.MDB", "SELECT Value FROM [Values] JOIN Entries ON Entries.DB_ID = [Values].Link "
                           "WHERE Entry = 'nickname' ORDER BY [Values].DB_ID"),
             (std::vector<std::string>{"c0", "c1"}));
 }
@@ -142,7 +142,7 @@ TEST_F(BadInput, TenThousandSmallFiles) {
              "[Ship]\r\nnickname = n" + std::to_string(i) + "\r\n");
     files.push_back("m\\" + std::to_string(i % 100) + "\\f" + std::to_string(i) + ".ini");
   }
-  OtherINIs(files);
+  SetOtherINIs(files);
   GameFile("EXE/vandrel.ini", "");
   auto r = Checked({"init", "all"}, 30);
   EXPECT_EQ(r.status, 0) << r.err;
@@ -165,10 +165,10 @@ TEST_F(BadInput, PathsWithBlanksQuotesDollarsSemicolonsAndNonAsciiBytes) {
   EXPECT_EQ(r.status, 0) << r.err;
   // ";" starts a comment, also inside a [Data] value.
   EXPECT_NE(Log().find("      10306 - Could not open referred file !goods!semi!\r\n"), std::string::npos) << Log();
-  EXPECT_EQ(Col("VD.MDB", "SELECT Value FROM [Values] ORDER BY DB_ID"),
+  EXPECT_EQ(Rows("VD.MDB", "SELECT Value FROM [Values] ORDER BY DB_ID"),
             (std::vector<std::string>{"odd", "cafe", "bin"}));
   // Paths are stored as built: the game folder as given, the value's 1252 bytes.
-  EXPECT_EQ(Col("VD.MDB", "SELECT File FROM Sections ORDER BY DB_ID")[1],
+  EXPECT_EQ(Rows("VD.MDB", "SELECT File FROM Sections ORDER BY DB_ID")[1],
             std::string(dir_ / "g a m e 'q' \"d\" $HOME ;x \xC3\xA9") + "\\DATA\\caf\xC3\xA9.ini");
   EXPECT_TRUE(std::filesystem::exists(log_ + "/ketch.log"));
 }
@@ -185,7 +185,7 @@ TEST_F(BadInput, ADataValueThatClimbsOutOfTheGameFolder) {
   auto r = Checked({"init", "all"}, 30);
   EXPECT_EQ(r.status, 0) << r.err;
   // A path is a path: read and stored as built; nothing is written there.
-  EXPECT_EQ(Col("VD.MDB", "SELECT File FROM Sections ORDER BY DB_ID"),
+  EXPECT_EQ(Rows("VD.MDB", "SELECT File FROM Sections ORDER BY DB_ID"),
             (std::vector<std::string>{game_ + "\\DATA\\..\\..\\outside\\secret.ini",
                                       game_ + "\\DATA\\..\\..\\outside\\packed.ini"}))
       << Log();

@@ -5,7 +5,9 @@
 // the reports, and every game file.
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 
 #include <gtest/gtest.h>
 
@@ -78,10 +80,10 @@ TEST_F(Faults, KilledInTheMiddleOfARun) {
   OldSettings();
   const std::string settings = SettingsRow();
   const auto before = test::TreeSums(game_);
-  pid_t pid = Start({"init", "all"});
-  ASSERT_TRUE(WaitFor(log_ + "/ketch.log", "\\f1000.ini\r\n", 60)) << Err();
-  kill(pid, SIGKILL);
-  ASSERT_EQ(Wait(pid), -SIGKILL);
+  auto run = Start({"init", "all"});
+  ASSERT_TRUE(LogShows("\\f1000.ini\r\n", 60)) << run->Err();
+  run->Kill(SIGKILL);
+  ASSERT_EQ(run->Wait().status, -SIGKILL);
 
   EXPECT_EQ(One("KETCH.MDB", "PRAGMA integrity_check"), "ok");
   EXPECT_EQ(SettingsRow(), settings);
@@ -124,7 +126,7 @@ TEST_F(Faults, AConverterThatFailsEndsTheRunWithTheReadersError) {
               std::string::npos)
         << c.what << "\n" << Log();
     EXPECT_EQ(Log().find("never.ini\r\n"), std::string::npos) << c.what;
-    EXPECT_EQ(Col("VD.MDB", "SELECT Value FROM [Values]"), std::vector<std::string>{"first"}) << c.what;
+    EXPECT_EQ(Rows("VD.MDB", "SELECT Value FROM [Values]"), std::vector<std::string>{"first"}) << c.what;
     EXPECT_EQ(One("VD.MDB", "PRAGMA integrity_check"), "ok");
     EXPECT_FALSE(std::filesystem::exists(game_ + "/DATA/packed.ini.txt")) << c.what;
   }
@@ -137,21 +139,22 @@ TEST_F(Faults, TheLogFolderRemovedInTheMiddleOfARun) {
   BinaryGameFile("DATA/packed.ini", "[Ship]\nnickname = packed\n\n");
   GameFile("DATA/last.ini", CrLf({"[Ship]", "nickname = last", "hit = 1"}));
   const auto before = test::TreeSums(game_);
-  pid_t pid = Start({"init", "all"});
-  ASSERT_TRUE(WaitFor(log_ + "/ketch.log", "packed.ini\r\n", 30));
+  auto run = Start({"init", "all"});
+  ASSERT_TRUE(LogShows("packed.ini\r\n", 30));
   std::filesystem::remove_all(log_);
   test::WriteFile(bin_ + "/go", "");
-  EXPECT_EQ(Wait(pid), 0) << Err();
+  const auto r = run->Wait();
+  EXPECT_EQ(r.status, 0) << r.err;
 
   // Every later message reaches the box (standard output) as a failure record.
-  const std::string out = Out();
+  const std::string& out = r.out;
   const std::string failure = CrLf({"*******  Unable to log message in file " + log_ + "\\ketch.log",
                                     "         Error numb:76", "         Error desc:Path not found",
                                     "         Error src :ketch"});
   EXPECT_NE(out.find(failure), std::string::npos) << out;
   EXPECT_GE(test::Count(out, failure), 4u);  // the last file's lines, its warning, the passes
   EXPECT_FALSE(std::filesystem::exists(log_));
-  EXPECT_EQ(Col("VD.MDB", "SELECT Value FROM [Values] ORDER BY DB_ID"),
+  EXPECT_EQ(Rows("VD.MDB", "SELECT Value FROM [Values] ORDER BY DB_ID"),
             (std::vector<std::string>{"first", "packed", "last"}));
   ExpectIntact(before);
 }
@@ -163,13 +166,12 @@ TEST_F(Faults, AFullDiskIsReportedAndTheDatabasesStayWhole) {
   const std::string settings = SettingsRow();
   const auto before = test::TreeSums(game_);
   // No file of the run may grow past 256 KiB; SIGXFSZ ignored, writes fail with EFBIG.
-  pid_t pid = Start({"init", "all"}, [] {
-    signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limit = {256 * 1024, 256 * 1024};
-    setrlimit(RLIMIT_FSIZE, &limit);
-  });
-  const int status = Wait(pid);
-  EXPECT_EQ(status, 3) << Err();
+  const auto full = Start({"init", "all"}, [] {
+                     signal(SIGXFSZ, SIG_IGN);
+                     struct rlimit limit = {256 * 1024, 256 * 1024};
+                     setrlimit(RLIMIT_FSIZE, &limit);
+                   })->Wait();
+  EXPECT_EQ(full.status, 3) << full.err;
   const std::string log = Log();
   // SQLite's report of the failed write, under the operation that met it.
   const size_t report = log.find("\r\nError : disk I/O error");

@@ -1,48 +1,39 @@
-// The real ketch program, run headless from a program folder of its own.
+// The real ketch program, run headless from a program folder of its own: the
+// options stored as settings, the exit statuses of usage and start-up errors,
+// version and help.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <filesystem>
 
-#include "TestUtil.h"
+#include "GameFixture.h"
 
 namespace ketch {
 namespace {
 
+using test::kNoDisplay;
 
-class HeadlessTest : public ::testing::Test {
+class HeadlessTest : public test::GameFixture {
  protected:
-  void SetUp() override { test::MakeProgramFolder(bin_, {"ketch", "KETCH.MDB"}); }
-  std::string Settings() {
-    sqlite3* h = nullptr;
-    sqlite3_open((bin_ + "/KETCH.MDB").c_str(), &h);
-    sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(h, "SELECT VDPath || '|' || LogPath || '|' || OverwriteLog FROM _bc_Settings", -1, &st, nullptr);
-    std::string row = sqlite3_step(st) == SQLITE_ROW ? reinterpret_cast<const char*>(sqlite3_column_text(st, 0)) : "";
-    sqlite3_finalize(st);
-    sqlite3_close(h);
-    return row;
+  std::string Settings() { return One("KETCH.MDB", "SELECT VDPath, LogPath, OverwriteLog FROM _bc_Settings"); }
+  test::RunResult Ketch(std::vector<std::string> args) {
+    args.insert(args.begin(), ketch_);
+    return test::Run({.argv = args, .env = kNoDisplay});
   }
-  test::TempDir dir_;
-  std::string bin_ = dir_ / "bin";
   std::string ketch_ = bin_ + "/ketch";
 };
 
-// Headless mode must not need a display.
-const std::vector<std::string> kNoDisplay = {"QT_QPA_PLATFORM=", "DISPLAY=", "WAYLAND_DISPLAY="};
-
 TEST_F(HeadlessTest, OptionsAreStoredAsTheWindowWouldStoreThem) {
-  auto r = test::Run({ketch_, "--game", "/g", "--log", "/l", "--overwrite", "2"}, {}, kNoDisplay);
+  auto r = Ketch({"--game", "/g", "--log", "/l", "--overwrite", "2"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Settings(), "/g|/l|2");
-  r = test::Run({ketch_, "--log", "/other"}, {}, kNoDisplay);
+  r = Ketch({"--log", "/other"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Settings(), "/g|/other|2");
 }
 
 TEST_F(HeadlessTest, MissingSettingsDatabaseEndsWithStatus2) {
   std::filesystem::remove(bin_ + "/KETCH.MDB");
-  auto r = test::Run({ketch_, "--game", "/g"}, {}, kNoDisplay);
+  auto r = Ketch({"--game", "/g"});
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err.rfind("OpenSettingsDB: Unable to open settings database\r\n", 0), 0u) << r.err;
   EXPECT_FALSE(std::filesystem::exists(bin_ + "/KETCH.MDB"));
@@ -54,19 +45,18 @@ TEST_F(HeadlessTest, UsageErrorsEndWithStatus1AndChangeNothing) {
                                         {"--overwrite", "x"},
                                         {"--no-such-option"},
                                         {"frobnicate"}}) {
-    args.insert(args.begin(), ketch_);
-    auto r = test::Run(args, {}, kNoDisplay);
-    EXPECT_EQ(r.status, 1) << args[1];
+    auto r = Ketch(args);
+    EXPECT_EQ(r.status, 1) << args[0];
     EXPECT_FALSE(r.err.empty());
   }
   EXPECT_EQ(Settings(), before);
 }
 
 TEST_F(HeadlessTest, VersionAndHelp) {
-  auto r = test::Run({ketch_, "--version"}, {}, kNoDisplay);
+  auto r = Ketch({"--version"});
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("0.9.7"), std::string::npos) << r.out;
-  r = test::Run({ketch_, "--help"}, {}, kNoDisplay);
+  r = Ketch({"--help"});
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("--game"), std::string::npos);
 }

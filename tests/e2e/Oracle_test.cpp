@@ -3,7 +3,6 @@
 // ketch analyses it headless; the log must show exactly the planted faults
 // and VD.MDB exactly the conforming lines.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -11,6 +10,8 @@
 #include <set>
 #include <sstream>
 
+#include "Process.h"
+#include "Rows.h"
 #include "TestUtil.h"
 
 namespace ketch {
@@ -49,7 +50,7 @@ using Findings = std::multiset<std::string>;  // "file\tline\tcode"
 
 // vdgen into a folder of the test's own.
 test::RunResult Generate(const std::string& rules, const std::string& dir, const std::string& seed = "1") {
-  return test::Run({VDGEN_PATH, "--preset", "small", "--seed", seed, "--rules", rules, dir});
+  return test::Run({.argv = {VDGEN_PATH, "--preset", "small", "--seed", seed, "--rules", rules, dir}});
 }
 
 // The small game is written and analysed once; the tests read the results.
@@ -63,8 +64,8 @@ class OracleTest : public ::testing::Test {
     test::MakeProgramFolder(bin_);
     fs::create_directories(log_);
     gen_ = Generate(bin_ + "/KETCH.MDB", game_);
-    run_ = test::Run({bin_ + "/ketch", "--game", game_, "--log", log_, "--overwrite", "1", "init", "all"}, {},
-                     {"QT_QPA_PLATFORM="});
+    run_ = test::Run({.argv = {bin_ + "/ketch", "--game", game_, "--log", log_, "--overwrite", "1", "init", "all"},
+                      .env = test::kNoDisplay});
   }
   static void TearDownTestSuite() { delete dir_; }
   void SetUp() override {
@@ -131,27 +132,23 @@ class OracleTest : public ::testing::Test {
   // Per file: area, sections, entries, values and the digest of the rows in
   // file order, made as vdgen makes it.
   std::map<std::string, std::string> StoredRows() {
-    sqlite3* db = nullptr;
-    sqlite3_open_v2((bin_ + "/VD.MDB").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
     struct Row {
       std::string area, file, text;
       long sections = 0, entries = 0, values = 0;
     };
     std::map<std::string, Row> files;
-    sqlite3_stmt* st = nullptr;
+    sqlite3* db = nullptr;
+    sqlite3_open_v2((bin_ + "/VD.MDB").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
     // One row per section, entry and value, in the order the digest takes them.
-    const char* sql =
-        "SELECT s.Area, s.File, s.Line, s.Section, e.DB_ID, e.Line, e.Entry, v.Value "
-        "FROM Sections s LEFT JOIN Entries e ON e.Link = s.DB_ID LEFT JOIN [Values] v ON v.Link = e.DB_ID "
-        "ORDER BY s.File, s.Line, e.Line, v.DB_ID";
-    EXPECT_EQ(sqlite3_prepare_v2(db, sql, -1, &st, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    const auto rows = test::Cells(
+        db, "SELECT s.Area, s.File, s.Line, s.Section, e.DB_ID, e.Line, e.Entry, v.Value "
+            "FROM Sections s LEFT JOIN Entries e ON e.Link = s.DB_ID LEFT JOIN [Values] v ON v.Link = e.DB_ID "
+            "ORDER BY s.File, s.Line, e.Line, v.DB_ID");
+    sqlite3_close(db);
     std::string lastSection, lastEntry;
-    auto text = [&](int i) {
-      auto p = sqlite3_column_text(st, i);
-      return std::string(p ? reinterpret_cast<const char*>(p) : "~");
-    };
     std::map<std::string, std::vector<std::string>> lines;  // per file, the digest's lines
-    while (st && sqlite3_step(st) == SQLITE_ROW) {
+    for (const auto& cells : rows) {
+      auto text = [&](int i) { return cells[i].value_or("~"); };
       std::string file = Relative(text(1)), sectionKey = file + "\t" + text(2), entryKey = text(4);
       Row& r = files[file];
       auto& ls = lines[file];
@@ -162,23 +159,19 @@ class OracleTest : public ::testing::Test {
         lastSection = sectionKey;
         lastEntry.clear();
       }
-      if (sqlite3_column_type(st, 4) == SQLITE_NULL) continue;
+      if (!cells[4]) continue;
       if (entryKey != lastEntry) {
         ++r.entries;
         ls.push_back("E\t" + text(2) + "\t" + text(5) + "\t" + text(6) + "\t");
         lastEntry = entryKey;
       }
-      if (sqlite3_column_type(st, 7) == SQLITE_NULL && sqlite3_column_type(st, 4) != SQLITE_NULL) {
-        // An entry line stored without values.
-      } else {
+      if (cells[7]) {  // else an entry line stored without values
         ++r.values;
         std::string& last = ls.back();
         if (last.back() != '\t') last += '\x1f';
         last += text(7);
       }
     }
-    sqlite3_finalize(st);
-    sqlite3_close(db);
     std::map<std::string, std::string> out;
     for (auto& [file, r] : files) {
       uint64_t h = Fnv("", 14695981039346656037ull);
@@ -259,13 +252,8 @@ void OracleTest::EverySectionKindAndFileNamingEntryIsStored() {
   ASSERT_EQ(sqlite3_open_v2((bin_ + "/KETCH.MDB").c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
   sqlite3_exec(db, ("ATTACH '" + bin_ + "/VD.MDB' AS vd").c_str(), nullptr, nullptr, nullptr);
   auto column = [&](const std::string& sql) {
-    std::set<std::string> out;
-    sqlite3_stmt* st = nullptr;
-    EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
-    while (st && sqlite3_step(st) == SQLITE_ROW)
-      out.insert(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
-    sqlite3_finalize(st);
-    return out;
+    auto rows = test::Rows(db, sql);
+    return std::set<std::string>(rows.begin(), rows.end());
   };
   EXPECT_EQ(column("SELECT lower(SectionName) FROM _bc_sections"),
             column("SELECT DISTINCT Section FROM vd.Sections"));
@@ -319,7 +307,7 @@ TEST(VdgenTest, UsageErrorsWriteNothing) {
   for (std::vector<std::string> args : {std::vector<std::string>{}, {"--preset", "huge", dir / "x"},
                                         {"--seed"}, {"--rules", dir / "none.mdb", dir / "y"}}) {
     args.insert(args.begin(), VDGEN_PATH);
-    auto r = test::Run(args);
+    auto r = test::Run({.argv = args});
     EXPECT_NE(r.status, 0);
     EXPECT_FALSE(r.err.empty());
   }

@@ -1,5 +1,6 @@
 // End-to-end tests of krun: the real program on files made here, compared byte
-// for byte (output file, standard output, exit status, standard input taken).
+// for byte (output file, standard output, exit status, standard input taken),
+// and the binary writer's files given back by it as the text they came from.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -12,13 +13,33 @@
 #include <gtest/gtest.h>
 
 #include "KrunWriter.h"
-#include "converter/KrunRun.h"
+#include "Process.h"
+#include "TestUtil.h"
 
-namespace krun::test {
+namespace krun {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
+using ketch::test::ReadFile;
+using ketch::test::WriteFile;
+using KrunRun = ketch::test::RunResult;
+
+// Runs krun in folder dir. Standard input is stdinFd when given, otherwise
+// "xy", of which the run reports how much it took: a pause after an error
+// reads one character. A krun that waits on its input fails the test, not
+// hangs it.
+KrunRun RunKrun(const std::vector<std::string>& args, const fs::path& dir, int stdinFd = -1) {
+  std::vector<std::string> argv{KETCH_PROGRAM_DIR "/krun"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return ketch::test::Run({.argv = argv, .dir = dir, .input = "xy", .inputFd = stdinFd, .timeout = 20});
+}
+
+// The text krun wrote beside its input, or a note that it wrote none.
+std::string Output(const fs::path& input) {
+  const std::string path = input.string() + ".txt";
+  return fs::exists(path) ? ReadFile(path) : "<no output>";
+}
 
 const std::string kBanner = "Vandrel INI uncompressor\n\n";
 const std::string kEcho = "K R U N\n";
@@ -41,12 +62,13 @@ std::string Value(std::uint8_t type, std::uint32_t data) { return Le(type, 1) + 
 class Krun : public ::testing::Test {
  protected:
   fs::path Put(const std::string& bytes, const std::string& name = "data.ini") {
-    WriteBytes(dir_.path() / name, bytes);
-    return dir_.path() / name;
+    WriteFile(dir_ / name, bytes);
+    return dir_ / name;
   }
-  KrunRun Run(const fs::path& input) { return RunKrun({input.string()}, dir_.path()); }
+  KrunRun Run(const fs::path& input) { return RunKrun({input.string()}, dir_.Path()); }
 
-  TempDir dir_;
+  ketch::test::TempDir dir_;
+  const fs::path folder_ = dir_.Path();
 };
 
 TEST_F(Krun, WritesEachLayoutCaseByteForByte) {
@@ -94,8 +116,8 @@ TEST_F(Krun, WritesEachLayoutCaseByteForByte) {
     const KrunRun run = Run(input);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, kBanner + kEcho);
-    EXPECT_EQ(run.stdinTaken, 0) << "a successful run must not pause";
-    EXPECT_EQ(ReadBytes(input.string() + ".txt"), c.text);
+    EXPECT_EQ(run.inputTaken, 0) << "a successful run must not pause";
+    EXPECT_EQ(Output(input), c.text);
   }
 }
 
@@ -108,7 +130,7 @@ TEST_F(Krun, EntryWithTheMostValues) {
   }
   const fs::path input = Put(EncodeBinaryIni({{"s", {entry}}}));
   ASSERT_EQ(Run(input).status, 0);
-  EXPECT_EQ(ReadBytes(input.string() + ".txt"), "[s]\r\n" + line + "\r\n");
+  EXPECT_EQ(Output(input), "[s]\r\n" + line + "\r\n");
 }
 
 TEST_F(Krun, HeaderOnlyFileGivesEmptyOutput) {
@@ -144,7 +166,7 @@ TEST_F(Krun, RefusesFilesThatAreNotVersionOneKrun) {
     const KrunRun run = Run(input);
     EXPECT_EQ(run.status, c.status);
     EXPECT_EQ(run.out, kBanner + c.out);
-    EXPECT_EQ(run.stdinTaken, 1) << "an error message is followed by the pause";
+    EXPECT_EQ(run.inputTaken, 1) << "an error message is followed by the pause";
     EXPECT_FALSE(fs::exists(input.string() + ".txt"));
   }
 }
@@ -176,9 +198,9 @@ TEST_F(Krun, UnrecognizedTypeKeepsTheTextBeforeIt) {
     const KrunRun run = Run(input);
     EXPECT_EQ(run.status, 255);
     EXPECT_EQ(run.out, kBanner + kEcho + c.message);
-    EXPECT_EQ(run.stdinTaken, 1);
-    EXPECT_EQ(ReadBytes(input.string() + ".txt"), c.text);
-    EXPECT_EQ(ReadBytes(input), bytes);
+    EXPECT_EQ(run.inputTaken, 1);
+    EXPECT_EQ(Output(input), c.text);
+    EXPECT_EQ(ReadFile(input), bytes);
   }
 }
 
@@ -230,9 +252,9 @@ TEST_F(Krun, InconsistentFilesAreReportedWithoutOutput) {
     const KrunRun run = Run(input);
     EXPECT_EQ(run.status, 6);
     EXPECT_EQ(run.out, kBanner + kEcho + "Error: inconsistent compressed INI: " + c.message + "\n");
-    EXPECT_EQ(run.stdinTaken, 1);
+    EXPECT_EQ(run.inputTaken, 1);
     EXPECT_FALSE(fs::exists(input.string() + ".txt"));
-    EXPECT_EQ(ReadBytes(input), c.bytes);
+    EXPECT_EQ(ReadFile(input), c.bytes);
   }
 }
 
@@ -242,7 +264,7 @@ TEST_F(Krun, FirstFaultDecidesBetweenTypeAndInconsistency) {
   const fs::path typeFirst =
       Put(File(Section(0, 2) + Entry(0, 1) + Value(9, 0) + Entry(40, 0), s), "a.ini");
   EXPECT_EQ(Run(typeFirst).status, 255);
-  EXPECT_EQ(ReadBytes(typeFirst.string() + ".txt"), "[s]\r\ns = ");
+  EXPECT_EQ(Output(typeFirst), "[s]\r\ns = ");
   // The broken record comes first: nothing is written.
   const fs::path faultFirst =
       Put(File(Section(0, 2) + Entry(40, 0) + Entry(0, 1) + Value(9, 0), s), "b.ini");
@@ -255,56 +277,56 @@ TEST_F(Krun, InconsistentFileRemovesAnEarlierOutput) {
   const std::string bytes =
       File(Section(0, 2) + Entry(0, 1) + Value(3, 0) + std::string(200, '\0') + Entry(7, 0), "s\0"s);
   const fs::path input = Put(bytes);
-  WriteBytes(input.string() + ".txt", "earlier text\r\n");
+  WriteFile(input.string() + ".txt", "earlier text\r\n");
   EXPECT_EQ(Run(input).status, 6);
   EXPECT_FALSE(fs::exists(input.string() + ".txt"));
 }
 
 TEST_F(Krun, InconsistentFileEmptiesTheTextBehindALink) {
   const fs::path input = Put(File(Section(0, 1) + Entry(0, 1) + Value(1, 1) + Section(9, 0), "s\0"s));
-  const fs::path elsewhere = dir_.path() / "elsewhere.txt";
-  WriteBytes(elsewhere, "earlier text\r\n");
+  const fs::path elsewhere = folder_ / "elsewhere.txt";
+  WriteFile(elsewhere, "earlier text\r\n");
   fs::create_symlink(elsewhere, input.string() + ".txt");
   EXPECT_EQ(Run(input).status, 6);
   EXPECT_FALSE(fs::exists(fs::symlink_status(input.string() + ".txt")));
-  EXPECT_EQ(ReadBytes(elsewhere), "");
+  EXPECT_EQ(ReadFile(elsewhere), "");
 }
 
 TEST_F(Krun, ReplacesAnEarlierLongerOutput) {
   const fs::path input = Put(EncodeBinaryIni({{"s", {}}}));
-  WriteBytes(input.string() + ".txt", std::string(1000, 'x'));
+  WriteFile(input.string() + ".txt", std::string(1000, 'x'));
   EXPECT_EQ(Run(input).status, 0);
-  EXPECT_EQ(ReadBytes(input.string() + ".txt"), "[s]\r\n\r\n");
+  EXPECT_EQ(Output(input), "[s]\r\n\r\n");
 }
 
 TEST_F(Krun, CommandLineAndFileErrors) {
   const std::string good = EncodeBinaryIni({{"s", {}}});
   {
     SCOPED_TRACE("no argument");
-    const KrunRun run = RunKrun({}, dir_.path());
+    const KrunRun run = RunKrun({}, folder_);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, kBanner + "Usage is: krun \n");
-    EXPECT_EQ(run.stdinTaken, 1);
+    EXPECT_EQ(run.inputTaken, 1);
   }
   {
     SCOPED_TRACE("further arguments are ignored");
     const fs::path input = Put(good);
-    const KrunRun run = RunKrun({input.string(), "more", "args"}, dir_.path());
+    const KrunRun run = RunKrun({input.string(), "more", "args"}, folder_);
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(ReadBytes(input.string() + ".txt"), "[s]\r\n\r\n");
+    EXPECT_EQ(Output(input), "[s]\r\n\r\n");
   }
   {
     SCOPED_TRACE("relative path, output beside it");
     Put(good, "rel.ini");
-    EXPECT_EQ(RunKrun({"rel.ini"}, dir_.path()).status, 0);
-    EXPECT_TRUE(fs::exists(dir_.path() / "rel.ini.txt"));
+    EXPECT_EQ(RunKrun({"rel.ini"}, folder_).status, 0);
+    EXPECT_TRUE(fs::exists(folder_ / "rel.ini.txt"));
   }
-  for (const fs::path& missing : {dir_.path() / "missing.ini", dir_.path()}) {
+  for (const fs::path& missing : {folder_ / "missing.ini", folder_}) {
     SCOPED_TRACE("input cannot be read: " + missing.string());
     const KrunRun run = Run(missing);
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.out, kBanner + "Error opening file " + missing.string() + "\n");
-    EXPECT_EQ(run.stdinTaken, 1);
+    EXPECT_EQ(run.inputTaken, 1);
   }
   {
     SCOPED_TRACE("output name is taken by a folder");
@@ -313,7 +335,7 @@ TEST_F(Krun, CommandLineAndFileErrors) {
     const KrunRun run = Run(input);
     EXPECT_EQ(run.status, 5);
     EXPECT_EQ(run.out, kBanner + kEcho + "Error: Cannot open output file " + input.string() + ".txt\n");
-    EXPECT_EQ(run.stdinTaken, 1);
+    EXPECT_EQ(run.inputTaken, 1);
   }
 }
 
@@ -323,7 +345,7 @@ TEST_F(Krun, NeverWritesOverItsInputThroughALink) {
   fs::create_symlink(input, input.string() + ".txt");
   const KrunRun run = Run(input);
   EXPECT_EQ(run.status, 5);
-  EXPECT_EQ(ReadBytes(input), bytes);
+  EXPECT_EQ(ReadFile(input), bytes);
 }
 
 TEST_F(Krun, FailedWriteLeavesNoOutput) {
@@ -337,22 +359,22 @@ TEST_F(Krun, FailedWriteLeavesNoOutput) {
 }
 
 TEST_F(Krun, PathsLongerThanTwoHundredCharacters) {
-  fs::path folder = dir_.path();
+  fs::path folder = folder_;
   for (int i = 0; i < 6; ++i) folder /= std::string(100, static_cast<char>('a' + i));
   fs::create_directories(folder);
   const fs::path input = folder / (std::string(150, 'n') + ".ini");
   ASSERT_GT(input.string().size(), 750u);
-  WriteBytes(input, EncodeBinaryIni({{"s", {}}}));
+  WriteFile(input, EncodeBinaryIni({{"s", {}}}));
   const KrunRun run = Run(input);
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(ReadBytes(input.string() + ".txt"), "[s]\r\n\r\n");
+  EXPECT_EQ(Output(input), "[s]\r\n\r\n");
 }
 
 TEST_F(Krun, PauseDoesNotWaitOnAnIdlePipe) {
   int in[2];
   ASSERT_EQ(pipe2(in, O_CLOEXEC), 0);
   // The write end stays open: a blocking read would never return.
-  const KrunRun run = RunKrun({}, dir_.path(), in[0]);
+  const KrunRun run = RunKrun({}, folder_, in[0]);
   close(in[0]);
   close(in[1]);
   EXPECT_EQ(run.status, 1);
@@ -361,10 +383,28 @@ TEST_F(Krun, PauseDoesNotWaitOnAnIdlePipe) {
 TEST_F(Krun, PauseReturnsAtOnceAtEndOfInput) {
   const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
   ASSERT_GE(null, 0);
-  const KrunRun run = RunKrun({(dir_.path() / "missing").string()}, dir_.path(), null);
+  const KrunRun run = RunKrun({(folder_ / "missing").string()}, folder_, null);
   close(null);
   EXPECT_EQ(run.status, 2);
 }
 
+TEST(KrunWriter, KrunGivesBackTheTextTheWriterWasGiven) {
+  const std::vector<std::string> texts = {
+      "",
+      "[Empty]\r\n\r\n",
+      "[Ship]\r\nname = 7, 2.500000, li_gun\r\nseparable = true\r\n\r\n",
+      "[a]\r\nx = -2147483648, -0.000000, 007, 2.5, , a b\r\nlabel = \r\n\r\n[a]\r\n\r\n[b]\r\n"
+      "y = 340282346638528859811704183484516925440.000000, 0.000001\r\n\r\n",
+  };
+  ketch::test::TempDir dir;
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    SCOPED_TRACE(texts[i]);
+    const fs::path input = dir / ("case" + std::to_string(i) + ".ini");
+    WriteBinaryIniFile(input, texts[i]);
+    ASSERT_EQ(RunKrun({input.string()}, dir.Path()).status, 0);
+    EXPECT_EQ(Output(input), texts[i]);
+  }
+}
+
 }  // namespace
-}  // namespace krun::test
+}  // namespace krun

@@ -18,7 +18,7 @@
 #include "TestUtil.h"
 #include "ini/cFile.h"
 #include "platform/App.h"
-#include "shell/LogFixture.h"
+#include "LogFixture.h"
 #include "shell/mError.h"
 
 namespace ketch {
@@ -51,11 +51,6 @@ class ConvertAheadTest : public test::LogFixture {
     App::SetPath(prog_.Path());
     UseConverter("");
   }
-  void TearDown() override {
-    StopConvertingAhead();
-    App::SetPath("");
-    LogFixture::TearDown();
-  }
 
   // A converter that notes its run, does before first (shell text) and then
   // runs the real krun.
@@ -72,7 +67,7 @@ class ConvertAheadTest : public test::LogFixture {
   }
   // Waits until the converter has started n times.
   void AwaitRuns(int n) const {
-    for (int i = 0; i < 2000 && Runs() < n; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    test::WaitFor([&] { return Runs() >= n; }, 10);
     ASSERT_GE(Runs(), n);
   }
   std::string Binary(const std::string& name, const std::string& text) {
@@ -162,11 +157,7 @@ TEST_F(ConvertAheadTest, EndingTheProgramWaitsForTheConverterAndRemovesItsFolder
   ConvertAhead(a);
   AwaitRuns(1);
   EXPECT_FALSE(fs::is_empty(tmp_.Path()));
-  try {
-    EndProgram();
-  } catch (const test::ProgramEnded& e) {
-    EXPECT_EQ(e.status, 3);
-  }
+  EXPECT_EQ(EndStatus([] { EndProgram(); }), 3);
   EXPECT_TRUE(fs::is_empty(tmp_.Path()));
   // Queuing again afterwards works with a new folder.
   ConvertAhead(a);

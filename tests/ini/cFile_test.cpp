@@ -12,7 +12,7 @@
 #include "KrunWriter.h"
 #include "TestUtil.h"
 #include "platform/App.h"
-#include "shell/LogFixture.h"
+#include "LogFixture.h"
 
 namespace ketch {
 namespace {
@@ -273,10 +273,6 @@ class cFileDisk : public test::LogFixture {
   void SetUp() override {
     LogFixture::SetUp();
     App::SetPath(KETCH_PROGRAM_DIR);
-  }
-  void TearDown() override {
-    App::SetPath("");
-    LogFixture::TearDown();
   }
   bool TmpIsEmpty() const { return fs::is_empty(tmp_.Path()); }
 

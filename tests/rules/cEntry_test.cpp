@@ -6,7 +6,7 @@
 
 #include "ErrorOf.h"
 #include "platform/Error.h"
-#include "rules/StoreFixture.h"
+#include "StoreFixture.h"
 
 namespace ketch {
 namespace {

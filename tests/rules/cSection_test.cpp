@@ -8,7 +8,7 @@
 #include "ErrorOf.h"
 #include "store/mDataDB.h"
 #include "platform/Error.h"
-#include "rules/StoreFixture.h"
+#include "StoreFixture.h"
 
 namespace ketch {
 namespace {

@@ -5,12 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include "rules/StoreFixture.h"
+#include "StoreFixture.h"
 
 namespace ketch {
 namespace {
-
-using test::ProgramEnded;
 
 bool EndsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
@@ -40,16 +38,6 @@ class ParseTest : public test::StoreFixture {
     ASSERT_TRUE(InitData());
     SettingsDB().Execute(kRuleTables);
     box_.clear();
-  }
-  // Runs f, which must end the program, and gives the exit status.
-  template <typename F>
-  int EndStatus(F f) {
-    try {
-      f();
-    } catch (const ProgramEnded& e) {
-      return e.status;
-    }
-    return -1;
   }
 };
 

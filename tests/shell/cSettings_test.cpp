@@ -1,12 +1,14 @@
+// The settings: their round trip through KETCH.MDB, saving on a change of
+// database, the eight-bit Overwrite value, and the fatal ends of a database
+// that is missing, is no database or holds no readable settings.
 #include "shell/cSettings.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <filesystem>
 
 #include "LogFixture.h"
-#include "TestUtil.h"
+#include "Rows.h"
 
 namespace ketch {
 namespace {
@@ -21,25 +23,8 @@ class SettingsTest : public test::LogFixture {
     db_ = dir_ / "KETCH.MDB";
     std::filesystem::copy_file(std::string(KETCH_PROGRAM_DIR) + "/KETCH.MDB", db_);
   }
-  void Sql(const std::string& sql) {
-    sqlite3* h = nullptr;
-    ASSERT_EQ(sqlite3_open(db_.c_str(), &h), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(h, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(h);
-    sqlite3_close(h);
-  }
-  std::string Row() {
-    sqlite3* h = nullptr;
-    sqlite3_open(db_.c_str(), &h);
-    sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(h, "SELECT VDPath, LogPath, OverwriteLog FROM _bc_Settings", -1, &st, nullptr);
-    std::string row;
-    if (sqlite3_step(st) == SQLITE_ROW)
-      for (int i = 0; i < 3; ++i)
-        row += std::string(i ? "|" : "") + reinterpret_cast<const char*>(sqlite3_column_text(st, i));
-    sqlite3_finalize(st);
-    sqlite3_close(h);
-    return row;
-  }
+  void Sql(const std::string& sql) { test::Sql(db_, sql); }
+  std::string Row() { return test::One(db_, "SELECT VDPath, LogPath, OverwriteLog FROM _bc_Settings"); }
   // Loads the settings into a new object; returns the status the program
   // ended with, or -1 when it did not end.
   int Load(std::unique_ptr<cSettings>& s, const std::string& path) {

@@ -207,7 +207,6 @@ TEST_F(LogRecordTest, EndProgramCommitsFirst) {
   bool committed = false;
   SetBeforeEndHook([&] { committed = true; });
   EXPECT_THROW(EndProgram(), ProgramEnded);
-  SetBeforeEndHook(nullptr);
   EXPECT_TRUE(committed);
 }
 

@@ -5,16 +5,16 @@
 #include "store/mDataDB.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sqlite3.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <cstdlib>
 
 #include "ErrorOf.h"
-#include "rules/StoreFixture.h"
+#include "Process.h"
+#include "StoreFixture.h"
 
 namespace ketch {
 namespace {
@@ -23,32 +23,23 @@ using test::ProgramEnded;
 
 // Started again as another process (a fork would share SQLite's per-process
 // lock bookkeeping with this one), the test program holds the data file
-// named by KETCH_TEST_HOLD_DB open until its standard input closes.
+// named by KETCH_TEST_HOLD_DB open until it is killed, or its parent ends.
 const bool kHolder = [] {
   const char* file = std::getenv("KETCH_TEST_HOLD_DB");
   if (!file) return false;
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
   sqlite3* db = nullptr;
   sqlite3_open(file, &db);
   sqlite3_exec(db, "SELECT count(*) FROM Sections", nullptr, nullptr, nullptr);
-  char c = 1;
-  if (write(1, &c, 1) != 1) _exit(1);
-  while (read(0, &c, 1) > 0) {
-  }
-  sqlite3_close(db);
-  _exit(0);
+  if (write(1, "held", 4) != 4) _exit(1);
+  for (;;) pause();
 }();
 
 class DataDBTest : public test::StoreFixture {
  protected:
   std::string Path() const { return prog_ + "\\VD.MDB"; }
   // Rows of SQL on a connection of its own to the data file.
-  std::vector<std::string> OwnConnectionRows(const std::string& sql) {
-    sqlite3* db = nullptr;
-    sqlite3_open_v2(DataPath().c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-    auto rows = Rows(db, sql);
-    sqlite3_close(db);
-    return rows;
-  }
+  std::vector<std::string> OwnConnectionRows(const std::string& sql) { return test::Rows(DataPath(), sql); }
   void StoreOneSection(const std::string& area) {
     StorageSets& s = Storage();
     s.Sections->AddNew();
@@ -146,28 +137,12 @@ TEST_F(DataDBTest, SettingsDatabaseJoinsTheLinkedTables) {
 TEST_F(DataDBTest, FileHeldOpenByAnotherProcessIsNotDeleted) {
   ASSERT_TRUE(InitData());
   DataDBHandle().reset();
-  int toChild[2], fromChild[2];
-  ASSERT_EQ(pipe2(toChild, O_CLOEXEC), 0);
-  ASSERT_EQ(pipe2(fromChild, O_CLOEXEC), 0);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, toChild[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, fromChild[1], 1);
-  std::string env = "KETCH_TEST_HOLD_DB=" + DataPath();
-  char* argv[] = {const_cast<char*>("holder"), nullptr};
-  char* envp[] = {env.data(), nullptr};
-  pid_t child = 0;
-  ASSERT_EQ(posix_spawn(&child, "/proc/self/exe", &actions, nullptr, argv, envp), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  close(toChild[0]);
-  close(fromChild[1]);
-  char c;
-  ASSERT_EQ(read(fromChild[0], &c, 1), 1);
+  test::Child holder({.argv = {"/proc/self/exe"}, .env = {"KETCH_TEST_HOLD_DB=" + DataPath()}});
+  ASSERT_TRUE(test::WaitFor([&] { return holder.Out() == "held"; }, 30)) << holder.Err();
   box_.clear();
   bool built = InitData();
-  close(toChild[1]);
-  waitpid(child, nullptr, 0);
-  close(fromChild[0]);
+  holder.Kill(SIGKILL);
+  holder.Wait();
   EXPECT_FALSE(built);
   EXPECT_EQ(DataDB(), nullptr);
   EXPECT_TRUE(std::filesystem::exists(DataPath()));

@@ -1,16 +1,20 @@
 // End-to-end runs of the real ketch and krun: a program folder of their own
 // with a KETCH.MDB whose rule listing the test sets, a game tree written by
-// the test, and the rows of VD.MDB read back.
+// the test or copied from a case of tests/data, and the log and the rows of
+// VD.MDB read back.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "Golden.h"
 #include "KrunWriter.h"
+#include "Process.h"
+#include "Rows.h"
 #include "TestUtil.h"
 
 namespace ketch::test {
@@ -18,42 +22,6 @@ namespace ketch::test {
 class GameFixture : public ::testing::Test {
  protected:
   void SetUp() override { MakeProgramFolder(bin_); }
-
-  // Runs SQL on a database file of the program folder.
-  void Sql(const std::string& file, const std::string& sql) {
-    sqlite3* h = nullptr;
-    ASSERT_EQ(sqlite3_open((bin_ + "/" + file).c_str(), &h), SQLITE_OK);
-    char* msg = nullptr;
-    int rc = sqlite3_exec(h, sql.c_str(), nullptr, nullptr, &msg);
-    std::string error = msg ? msg : "";
-    sqlite3_free(msg);
-    sqlite3_close(h);
-    ASSERT_EQ(rc, SQLITE_OK) << error << "\n" << sql;
-  }
-
-  // Rows of a query, each row's columns joined by "|", NULL as "~".
-  std::vector<std::string> Rows(const std::string& file, const std::string& sql) {
-    std::vector<std::string> rows;
-    sqlite3* h = nullptr;
-    sqlite3_open_v2((bin_ + "/" + file).c_str(), &h, SQLITE_OPEN_READONLY, nullptr);
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(h, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
-      ADD_FAILURE() << sqlite3_errmsg(h) << "\n" << sql;
-    } else {
-      while (sqlite3_step(st) == SQLITE_ROW) {
-        std::string row;
-        for (int i = 0; i < sqlite3_column_count(st); ++i) {
-          if (i) row += "|";
-          const unsigned char* t = sqlite3_column_text(st, i);
-          row += t ? reinterpret_cast<const char*>(t) : "~";
-        }
-        rows.push_back(row);
-      }
-    }
-    sqlite3_finalize(st);
-    sqlite3_close(h);
-    return rows;
-  }
 
   // Replaces the rule listing: one line per value rule, tab-separated:
   // section, entry, fixed count, multi-line, var args, mandatory, entry id,
@@ -89,26 +57,59 @@ class GameFixture : public ::testing::Test {
     Sql("KETCH.MDB", sql + "COMMIT;");
   }
 
+  // The other-INI list, in one transaction: a thousand single commits take seconds.
   void SetOtherINIs(const std::vector<std::string>& files) {
     std::string sql = "BEGIN; DELETE FROM _bc_OtherINI;";
     for (const auto& f : files) sql += "INSERT INTO _bc_OtherINI (Value) VALUES ('" + f + "');";
-    sql += "COMMIT;";
-    Sql("KETCH.MDB", sql);
+    Sql("KETCH.MDB", sql + "COMMIT;");
   }
 
-  // A text file of the game, lines joined with CR LF.
-  void GameFile(const std::string& relative, const std::string& text) { WriteFile(game_ + "/" + relative, text); }
+  void GameFile(const std::string& relative, const std::string& bytes) { WriteFile(game_ + "/" + relative, bytes); }
   void BinaryGameFile(const std::string& relative, const std::string& text) {
     std::filesystem::create_directories(std::filesystem::path(game_ + "/" + relative).parent_path());
     krun::WriteBinaryIniFile(game_ + "/" + relative, text);
   }
 
-  RunResult Ketch(std::vector<std::string> args) {
+  // The game tree of tests/data/<name>/game; the files its list "binary"
+  // names are written as binary files of their text.
+  void LoadCase(const std::string& name) {
+    namespace fs = std::filesystem;
+    const fs::path game = CaseDir(name) + "/game";
+    for (const auto& item : fs::recursive_directory_iterator(game))
+      if (item.is_regular_file()) GameFile(fs::relative(item.path(), game).string(), ReadFile(item.path()));
+    std::istringstream binary(ReadFile(CaseDir(name) + "/binary"));
+    for (std::string file; std::getline(binary, file);)
+      if (!file.empty()) BinaryGameFile(file, ReadFile(game / file));
+  }
+  // The whole log against the case's ketch.log.expected.
+  void ExpectLog(const std::string& name) {
+    SCOPED_TRACE("the log of case " + name);
+    ExpectGolden(CaseDir(name) + "/ketch.log.expected", Log(),
+                 {{game_, "${GAME}"}, {log_, "${LOG}"}, {bin_, "${BIN}"}});
+  }
+
+  RunResult Ketch(std::vector<std::string> args) { return test::Run(KetchCommand(std::move(args))); }
+  Command KetchCommand(std::vector<std::string> args) {
     args.insert(args.begin(), {bin_ + "/ketch", "--game", game_, "--log", log_, "--overwrite", "1"});
     std::filesystem::create_directories(log_);
-    return test::Run(args, {}, {"QT_QPA_PLATFORM="});
+    return {.argv = args, .env = kNoDisplay};
   }
   std::string Log() { return ReadFile(log_ + "/ketch.log"); }
+
+  // The number of a line of the summary ketch prints after a run.
+  static std::string SummaryCount(const std::string& out, const std::string& label) {
+    size_t at = out.find("\n  " + label + " ");
+    if (at == std::string::npos) return "missing";
+    const std::string line = out.substr(at + 1, out.find('\n', at + 1) - at - 1);
+    return line.substr(line.find_last_of(' ') + 1);
+  }
+
+  // Rows of a database file of the program folder.
+  std::vector<std::string> Rows(const std::string& file, const std::string& sql) {
+    return test::Rows(bin_ + "/" + file, sql);
+  }
+  std::string One(const std::string& file, const std::string& sql) { return test::One(bin_ + "/" + file, sql); }
+  void Sql(const std::string& file, const std::string& sql) { test::Sql(bin_ + "/" + file, sql); }
 
   TempDir dir_;
   std::string bin_ = dir_ / "bin";

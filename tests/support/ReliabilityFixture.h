@@ -3,46 +3,15 @@
 // compared after it, wall-time bounds, and runs that the test can interrupt.
 #pragma once
 
-#include <signal.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <thread>
+#include <memory>
 
 #include "GameFixture.h"
 
 namespace ketch::test {
-
-// Sanitized builds run several times slower; the bounds stay meaningful.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr double kSlowdown = 4;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr double kSlowdown = 4;
-#else
-constexpr double kSlowdown = 1;
-#endif
-#else
-constexpr double kSlowdown = 1;
-#endif
-
-inline std::string CrLf(std::initializer_list<std::string> lines) {
-  std::string text;
-  for (const auto& l : lines) text += l + "\r\n";
-  return text;
-}
-
-inline size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = 0; (at = text.find(what, at)) != std::string::npos; at += what.size()) ++n;
-  return n;
-}
 
 // Every regular file under a folder, by relative path, with a hash of its bytes.
 inline std::map<std::string, uint64_t> TreeSums(const std::string& root) {
@@ -97,51 +66,16 @@ class ReliabilityFixture : public GameFixture {
     }
   }
 
-  std::vector<std::string> Col(const std::string& file, const std::string& sql) { return Rows(file, sql); }
-  std::string One(const std::string& file, const std::string& sql) {
-    auto rows = Rows(file, sql);
-    return rows.empty() ? "<none>" : rows[0];
+  // Starts ketch without waiting; `prepare` runs in the child before the program.
+  std::unique_ptr<Child> Start(std::vector<std::string> args, std::function<void()> prepare = {}) {
+    Command command = KetchCommand(std::move(args));
+    command.prepare = std::move(prepare);
+    return std::make_unique<Child>(command);
   }
 
-  // Starts ketch without waiting; its output goes to files of the test.
-  // `prepare` runs in the child before the program starts.
-  pid_t Start(std::vector<std::string> args, const std::function<void()>& prepare = {}) {
-    args.insert(args.begin(), {bin_ + "/ketch", "--game", game_, "--log", log_, "--overwrite", "1"});
-    std::filesystem::create_directories(log_);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const std::string out = dir_ / "stdout", err = dir_ / "stderr";
-    pid_t pid = fork();
-    if (pid == 0) {
-      int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      int n = open("/dev/null", O_RDONLY);
-      dup2(n, 0), dup2(o, 1), dup2(e, 2);
-      unsetenv("QT_QPA_PLATFORM");
-      if (prepare) prepare();
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    return pid;
-  }
-  // Waits for the child; its exit status, or -signal when a signal ended it.
-  static int Wait(pid_t pid) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-  }
-  std::string Out() { return ReadFile(dir_ / "stdout"); }
-  std::string Err() { return ReadFile(dir_ / "stderr"); }
-
-  // Waits until the file holds the text, at most the given time.
-  static bool WaitFor(const std::string& file, const std::string& text, double seconds) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds * kSlowdown);
-    while (std::chrono::steady_clock::now() < end) {
-      if (ReadFile(file).find(text) != std::string::npos) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
+  // Waits until the log holds the text, at most the given time.
+  bool LogShows(const std::string& text, double seconds) {
+    return WaitFor([&] { return Log().find(text) != std::string::npos; }, seconds);
   }
 
   // A game of n files read by the other-INI list, each two sections of
@@ -154,14 +88,7 @@ class ReliabilityFixture : public GameFixture {
                                      "hp = a, b", "[Ship]", "nickname = t", "ids_name = 1", "hp = c"}));
       names.push_back(folder + "\\f" + std::to_string(i) + ".ini");
     }
-    OtherINIs(names);
-  }
-
-  // The other-INI list in one transaction: a thousand single commits take seconds.
-  void OtherINIs(const std::vector<std::string>& files) {
-    std::string sql = "BEGIN; DELETE FROM _bc_OtherINI;";
-    for (const auto& f : files) sql += "INSERT INTO _bc_OtherINI (Value) VALUES ('" + f + "');";
-    Sql("KETCH.MDB", sql + "COMMIT;");
+    SetOtherINIs(names);
   }
 };
 

@@ -4,16 +4,14 @@
 // listing and to read rows back with SQL.
 #pragma once
 
-#include <sqlite3.h>
-
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "shell/LogFixture.h"
-#include "store/mDataDB.h"
+#include "LogFixture.h"
+#include "Rows.h"
 #include "platform/App.h"
-#include "rules/Storage.h"
+#include "store/mDataDB.h"
 
 namespace ketch::test {
 
@@ -26,14 +24,7 @@ class StoreFixture : public LogFixture {
     std::filesystem::copy_file(std::string(KETCH_PROGRAM_DIR) + "/KETCH.MDB", prog_ + "/KETCH.MDB");
     App::SetPath(prog_);
     settings_->SettingsDBName(prog_ + "/KETCH.MDB");
-    settings_->LogPath(dir_.Path());
-  }
-  void TearDown() override {
-    SetStorage({});
-    DataDBHandle().reset();
-    SetBeforeEndHook(nullptr);
-    App::SetPath("");
-    LogFixture::TearDown();
+    settings_->LogPath(dir_.Path());  // the database's row replaced it
   }
 
   bool InitData() { return InitDataDB("VD.MDB", DataDBHandle()); }
@@ -54,23 +45,7 @@ class StoreFixture : public LogFixture {
     SettingsDB().Execute(sql);
   }
 
-  // The rows of a query on a connection, columns joined by "|", null as "NULL".
-  static std::vector<std::string> Rows(sqlite3* db, const std::string& sql) {
-    std::vector<std::string> out;
-    sqlite3_stmt* st = nullptr;
-    EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
-    while (st && sqlite3_step(st) == SQLITE_ROW) {
-      std::string row;
-      for (int i = 0; i < sqlite3_column_count(st); ++i) {
-        if (i) row += "|";
-        const unsigned char* t = sqlite3_column_text(st, i);
-        row += t ? reinterpret_cast<const char*>(t) : "NULL";
-      }
-      out.push_back(row);
-    }
-    sqlite3_finalize(st);
-    return out;
-  }
+  // Rows of the open data database, on its own connection.
   std::vector<std::string> DataRows(const std::string& sql) { return Rows(DataDB()->Handle(), sql); }
 
   std::string prog_;

@@ -1,23 +1,35 @@
 // Small helpers shared by the tests: temporary folders, whole-file reads and
-// writes, and running a program with its output captured.
+// writes, CR LF text, a program folder of a test's own, and waiting for
+// something to happen.
 #pragma once
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <initializer_list>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
-extern char** environ;
-
 namespace ketch::test {
+
+// Sanitized builds run several times slower; time bounds are scaled by this.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr double kSlowdown = 4;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr double kSlowdown = 4;
+#else
+constexpr double kSlowdown = 1;
+#endif
+#else
+constexpr double kSlowdown = 1;
+#endif
 
 // A fresh folder under the system's temporary folder, removed with the object.
 class TempDir {
@@ -46,8 +58,8 @@ class TempDir {
 class TempTmpDir {
  public:
   TempTmpDir() {
-    if (const char* old = getenv("TMPDIR")) old_ = old;
     had_ = getenv("TMPDIR") != nullptr;
+    if (had_) old_ = getenv("TMPDIR");
     setenv("TMPDIR", dir_.Path().c_str(), 1);
   }
   ~TempTmpDir() {
@@ -66,6 +78,7 @@ class TempTmpDir {
   bool had_ = false;
 };
 
+// The bytes of a file; empty when it cannot be read.
 inline std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream s;
@@ -73,59 +86,25 @@ inline std::string ReadFile(const std::string& path) {
   return s.str();
 }
 
+// Writes the bytes, making the folders on the way.
 inline void WriteFile(const std::string& path, const std::string& bytes) {
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << bytes;
 }
 
-struct RunResult {
-  int status = -1;  // exit status, or -1 when killed or not started
-  std::string out;
-  std::string err;
-};
+// The lines, each ended with CR LF as the game's files and the log have them.
+inline std::string CrLf(std::initializer_list<std::string> lines) {
+  std::string text;
+  for (const auto& l : lines) text += l + "\r\n";
+  return text;
+}
 
-// Runs the program with the arguments (no shell), standard input from
-// /dev/null or from `input`, and captures both outputs.
-inline RunResult Run(const std::vector<std::string>& argv, const std::string& input = {},
-                     const std::vector<std::string>& extraEnv = {}) {
-  RunResult result;
-  char outName[] = "/tmp/ketch-out-XXXXXX";
-  char errName[] = "/tmp/ketch-err-XXXXXX";
-  char inName[] = "/tmp/ketch-in-XXXXXX";
-  int outFd = mkstemp(outName), errFd = mkstemp(errName), inFd = mkstemp(inName);
-  if (write(inFd, input.data(), input.size()) < 0) return result;
-  lseek(inFd, 0, SEEK_SET);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, inFd, 0);
-  posix_spawn_file_actions_adddup2(&actions, outFd, 1);
-  posix_spawn_file_actions_adddup2(&actions, errFd, 2);
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  std::vector<std::string> envStore;
-  for (char** e = environ; *e; ++e) envStore.emplace_back(*e);
-  for (const auto& e : extraEnv) envStore.push_back(e);
-  std::vector<char*> env;
-  for (auto& e : envStore) env.push_back(e.data());
-  env.push_back(nullptr);
-  pid_t pid;
-  if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), env.data()) == 0) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  close(outFd);
-  close(errFd);
-  close(inFd);
-  result.out = ReadFile(outName);
-  result.err = ReadFile(errName);
-  unlink(outName);
-  unlink(errName);
-  unlink(inName);
-  return result;
+// How often what occurs in text, not overlapping.
+inline size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = 0; (at = text.find(what, at)) != std::string::npos; at += what.size()) ++n;
+  return n;
 }
 
 // A program folder of its own: copies of the built programs and KETCH.MDB,
@@ -134,10 +113,19 @@ inline void MakeProgramFolder(const std::string& folder,
                               const std::vector<std::string>& files = {"ketch", "krun", "KETCH.MDB"}) {
   namespace fs = std::filesystem;
   fs::create_directories(folder);
-  for (const auto& f : files) {
-    fs::path from = fs::path(KETCH_PROGRAM_DIR) / f;
-    if (fs::exists(from)) fs::copy_file(from, fs::path(folder) / f, fs::copy_options::overwrite_existing);
+  for (const auto& f : files)
+    fs::copy_file(fs::path(KETCH_PROGRAM_DIR) / f, fs::path(folder) / f, fs::copy_options::overwrite_existing);
+}
+
+// Waits until done() holds, at most the given time (scaled for sanitized
+// builds); whether it came to hold.
+inline bool WaitFor(const std::function<bool()>& done, double seconds) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds * kSlowdown);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+  return true;
 }
 
 }  // namespace ketch::test

@@ -32,10 +32,7 @@ class CommandsTest : public test::LogFixture {
     WireCommands(*window_);
   }
   void TearDown() override {
-    SetEventPump(nullptr);
     window_.reset();
-    settings_->SettingsDBName("");
-    App::SetPath("");
     LogFixture::TearDown();
   }
   std::string Log() { return test::ReadFile(dir_ / "log/ketch.log"); }
