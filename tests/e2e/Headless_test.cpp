@@ -1,6 +1,7 @@
 // The real ketch program, run headless from a program folder of its own: the
 // options stored as settings, the exit statuses of usage and start-up errors,
-// version and help.
+// version and help, and a run's counts that start anew with each rule-base
+// load.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -59,6 +60,22 @@ TEST_F(HeadlessTest, VersionAndHelp) {
   r = Ketch({"--help"});
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("--game"), std::string::npos);
+}
+
+// A second load of the rule base starts the run again: the summary counts the
+// files of the last run only.
+TEST_F(HeadlessTest, EachInitStartsTheCountsAnew) {
+  SetOtherINIs({});
+  GameFile("EXE/vandrel.ini", test::CrLf({"[Data]", "ships = a.ini", "goods = b.ini"}));
+  GameFile("DATA/a.ini", test::CrLf({"[Ship]", "nickname = a"}));
+  BinaryGameFile("DATA/b.ini", "[Ship]\nnickname = b\n\n");
+  const auto once = GameFixture::Ketch({"init", "all"});
+  ASSERT_EQ(once.status, 0) << once.err;
+  ASSERT_EQ(SummaryCount(once.out, "files read"), "2");
+  const auto twice = GameFixture::Ketch({"init", "all", "init", "all"});
+  ASSERT_EQ(twice.status, 0) << twice.err;
+  for (const char* label : {"files read", "  text", "  binary (converted)", "sections stored", "findings"})
+    EXPECT_EQ(SummaryCount(twice.out, label), SummaryCount(once.out, label)) << label;
 }
 
 }  // namespace
