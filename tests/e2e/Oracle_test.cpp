@@ -18,32 +18,13 @@ namespace ketch {
 namespace {
 
 namespace fs = std::filesystem;
+using test::TextLines;
 
 std::vector<std::string> Split(const std::string& line, char sep) {
   std::vector<std::string> out;
   std::istringstream in(line);
   for (std::string cell; std::getline(in, cell, sep);) out.push_back(cell);
   return out;
-}
-
-std::vector<std::string> TextLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);) {
-    if (!l.empty() && l.back() == '\r') l.pop_back();
-    lines.push_back(l);
-  }
-  return lines;
-}
-
-bool StartsWith(const std::string& s, const std::string& p) { return s.compare(0, p.size(), p) == 0; }
-
-uint64_t Fnv(const std::string& s, uint64_t h) {
-  for (unsigned char c : s) {
-    h ^= c;
-    h *= 1099511628211ull;
-  }
-  return h;
 }
 
 using Findings = std::multiset<std::string>;  // "file\tline\tcode"
@@ -86,7 +67,7 @@ class OracleTest : public ::testing::Test {
 
   std::string Relative(const std::string& path) const {
     const std::string prefix = game_ + "\\";
-    return StartsWith(path, prefix) ? path.substr(prefix.size()) : path;
+    return path.starts_with(prefix) ? path.substr(prefix.size()) : path;
   }
 
   Findings Manifest() {
@@ -106,18 +87,18 @@ class OracleTest : public ::testing::Test {
     auto lines = TextLines(log);
     for (size_t i = 0; i < lines.size(); ++i) {
       const std::string& l = lines[i];
-      if (StartsWith(l, "Error : ") || StartsWith(l, "ERR ")) errors.push_back(l);
-      if (StartsWith(l, "    Processing ") && i + 1 < lines.size() && lines[i + 1] == "Already parsed. Skipped.")
+      if (l.starts_with("Error : ") || l.starts_with("ERR ")) errors.push_back(l);
+      if (l.starts_with("    Processing ") && i + 1 < lines.size() && lines[i + 1] == "Already parsed. Skipped.")
         out.insert(Relative(l.substr(15)) + "\t0\tskipped");
-      if (!StartsWith(l, "WARN: File ") || i + 1 >= lines.size()) continue;
+      if (!l.starts_with("WARN: File ") || i + 1 >= lines.size()) continue;
       size_t at = l.rfind(" line ");
       std::string where = Relative(l.substr(11, at - 11)) + "\t" + l.substr(at + 6) + "\t";
       const std::string& next = lines[i + 1];
-      if (StartsWith(next, "      Section [") && i + 2 < lines.size()) {
+      if (next.starts_with("      Section [") && i + 2 < lines.size()) {
         out.insert(where + lines[i + 2].substr(6, 5));
-      } else if (StartsWith(next, "      !")) {
+      } else if (next.starts_with("      !")) {
         std::string text = next.substr(7, next.find('!', 7) - 7);
-        std::string key = StartsWith(text, "offer_missions") ? "offer_missions" : "separable";
+        std::string key = text.starts_with("offer_missions") ? "offer_missions" : "separable";
         std::string form = "bare";
         if (next.find("! line found. Changed to !") == std::string::npos)
           form = text.compare(key.size() + 3, 7, "true = ") == 0 ? "true" : "other";
@@ -174,8 +155,8 @@ class OracleTest : public ::testing::Test {
     }
     std::map<std::string, std::string> out;
     for (auto& [file, r] : files) {
-      uint64_t h = Fnv("", 14695981039346656037ull);
-      for (auto& l : lines[file]) h = Fnv(l.back() == '\n' ? l : l + "\n", h);
+      uint64_t h = test::Fnv1a("");
+      for (auto& l : lines[file]) h = test::Fnv1a(l.back() == '\n' ? l : l + "\n", h);
       char hex[17];
       std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(h));
       out[file] = r.area + "\t" + std::to_string(r.sections) + "\t" + std::to_string(r.entries) + "\t" +
@@ -239,7 +220,7 @@ void OracleTest::TheStoreHoldsExactlyTheConformingLinesOfEveryFile() {
     auto c = Split(line, '\t');
     std::string path = c[0].substr(c[0].find('\\') + 1);
     std::replace(path.begin(), path.end(), '\\', '/');
-    if (StartsWith(c[0], "Data\\Universe\\")) path = "universe/" + path.substr(path.find('/') + 1);
+    if (c[0].starts_with("Data\\Universe\\")) path = "universe/" + path.substr(path.find('/') + 1);
     std::string head = test::ReadFile(game_ + "/DATA/" + path).substr(0, 4);
     EXPECT_EQ(head == "KRUN", c[2] == "1") << c[0];
   }
@@ -283,12 +264,6 @@ void OracleTest::TheSmallGamePlantsEveryKindOfFault() {
 }
 
 TEST(VdgenTest, TheSameSeedGivesTheSameBytesAndAnotherSeedAnotherGame) {
-  auto digest = [](const std::string& root) {
-    std::map<std::string, std::string> files;
-    for (const auto& e : fs::recursive_directory_iterator(root))
-      if (e.is_regular_file()) files[fs::relative(e.path(), root).string()] = test::ReadFile(e.path().string());
-    return files;
-  };
   test::TempDir dir;
   test::TempDir bin;
   test::MakeProgramFolder(bin.Path(), {"KETCH.MDB"});
@@ -296,7 +271,7 @@ TEST(VdgenTest, TheSameSeedGivesTheSameBytesAndAnotherSeedAnotherGame) {
   ASSERT_EQ(Generate(rules, dir / "a").status, 0);
   ASSERT_EQ(Generate(rules, dir / "b").status, 0);
   ASSERT_EQ(Generate(rules, dir / "c", "2").status, 0);
-  auto a = digest(dir / "a"), b = digest(dir / "b"), c = digest(dir / "c");
+  auto a = test::TreeSums(dir / "a"), b = test::TreeSums(dir / "b"), c = test::TreeSums(dir / "c");
   EXPECT_EQ(a.size(), b.size());
   EXPECT_TRUE(a == b);
   EXPECT_FALSE(a == c);

@@ -1,16 +1,17 @@
 #include "gamedata/cLibrary.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
+#include "ErrorOf.h"
 #include "TestUtil.h"
 #include "platform/App.h"
-#include "platform/Error.h"
 
 namespace ketch {
 namespace {
+
+using test::OpenDescriptors;
 
 // A minimal PE image: the DOS header with its "MZ" and the offset of the PE
 // signature, the signature, and padding for a file header.
@@ -23,14 +24,6 @@ std::string MinimalPe(uint32_t peOffset = 0x80, size_t size = 0x200) {
   return bytes;
 }
 
-int OpenDescriptors() {
-  int n = 0;
-  DIR* d = opendir("/proc/self/fd");
-  while (readdir(d)) ++n;
-  closedir(d);
-  return n;
-}
-
 bool Mapped(const std::string& path) {
   return test::ReadFile("/proc/self/maps").find(path) != std::string::npos;
 }
@@ -38,13 +31,7 @@ bool Mapped(const std::string& path) {
 class LibraryTest : public ::testing::Test {
  protected:
   Error LoadFails(cLibrary& lib, const std::string& name) {
-    try {
-      lib.FileName(name);
-    } catch (const Error& e) {
-      return e;
-    }
-    ADD_FAILURE() << "loaded " << name;
-    return Error(0, "", "");
+    return RaisedBy([&] { lib.FileName(name); });
   }
   test::TempDir dir_;
 };
@@ -120,7 +107,7 @@ TEST_F(LibraryTest, AFailedLoadAfterAGoodOneUnloadsTheFirst) {
   test::WriteFile(dll, MinimalPe());
   cLibrary lib;
   lib.FileName(dll);
-  LoadFails(lib, dir_ / "missing.dll");
+  EXPECT_NE(LoadFails(lib, dir_ / "missing.dll").Number, 0);
   EXPECT_FALSE(Mapped(dll));
   EXPECT_EQ(lib.hModule(), 0u);
   lib.FileName("");

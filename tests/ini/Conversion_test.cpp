@@ -25,15 +25,10 @@ namespace ketch {
 namespace {
 
 namespace fs = std::filesystem;
+using test::OpenDescriptors;
 using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
-
-int OpenDescriptors() {
-  int n = 0;
-  for ([[maybe_unused]] const auto& e : fs::directory_iterator("/proc/self/fd")) ++n;
-  return n;
-}
 
 std::vector<std::string> Lines(const std::string& path) {
   cFile f;

@@ -70,15 +70,14 @@ TEST(cSingleEntry, NotInitialisedRefusesAddValueAndSetValues) {
   EXPECT_EQ(ErrorOf([&] { e.Init("S", "E", 1, false); }), 10201);
 }
 
-TEST(cSingleEntry, ErrorsCarryEntrySource) {
+TEST(cSingleEntry, TooManyIsReportedAtTheExtraValueBeforeItsTypeWithTheEntrySource) {
   cSingleEntry e = Entry(1, false);
-  try {
-    e.SetValues("hp", "1, 2", 1);
-    FAIL();
-  } catch (const Error& err) {
-    EXPECT_EQ(err.Source, App::EXEName() + ".Entry");
-    EXPECT_EQ(err.Description, "10205 - Too Many Values");
-  }
+  const Error err = RaisedBy([&] { e.SetValues("hp", "1, 2", 1); });
+  EXPECT_EQ(err.Number, 10205);
+  EXPECT_EQ(err.Source, App::EXEName() + ".Entry");
+  EXPECT_EQ(err.Description, "10205 - Too Many Values");
+  // The second value is no integer either: the count test comes first.
+  EXPECT_EQ(ErrorOf([&] { e.SetValues("hp", "1, x", 1); }), 10205);
 }
 
 TEST(cSingleEntry, LinesAgainstTwoFixedIntegers) {
@@ -98,12 +97,6 @@ TEST(cSingleEntry, LinesAgainstTwoFixedIntegers) {
       EXPECT_EQ(Values(e), (std::vector<Variant>{int32_t{1}, int32_t{2}}));
     }
   }
-}
-
-TEST(cSingleEntry, TooManyIsReportedAtTheExtraValueBeforeItsType) {
-  cSingleEntry e = Entry(1, false);
-  // The third value is no integer either: the count test comes first.
-  EXPECT_EQ(ErrorOf([&] { e.SetValues("hp", "1, x", 1); }), 10205);
 }
 
 TEST(cSingleEntry, VariableValuesAreClonesOfTheMultiRule) {

@@ -6,8 +6,8 @@
 
 #include <clocale>
 
+#include "ErrorOf.h"
 #include "platform/App.h"
-#include "platform/Error.h"
 
 namespace ketch {
 namespace {
@@ -18,14 +18,9 @@ cValue Rule(int32_t type) {
   return v;
 }
 
-// Runs the assignment and gives back the error number it raised, 0 for none.
+// The number of the error assigning the text raises, 0 for none.
 int32_t AssignError(cValue& v, const std::string& text) {
-  try {
-    v.Value(text);
-    return 0;
-  } catch (const Error& e) {
-    return e.Number;
-  }
+  return ErrorOf([&] { v.Value(text); });
 }
 
 TEST(cValue, TextConvertsByTypeIndependentlyOfLocale) {
@@ -94,21 +89,14 @@ TEST(cValue, FailedAssignmentKeepsThePreviousValue) {
 
 TEST(cValue, ErrorsCarryValueSourceAndTableText) {
   cValue v = Rule(vtLong);
-  try {
-    v.Value("x");
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_EQ(e.Source, App::EXEName() + ".Value");
-    EXPECT_EQ(e.Description, "10101 - Value Type Mismatch");
-  }
-  try {
-    v.Value("9999999999");
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_EQ(e.Number, 6);
-    EXPECT_EQ(e.Source, App::EXEName() + ".Value");
-    EXPECT_EQ(e.Description, PlatformErrorText(6));
-  }
+  Error e = RaisedBy([&] { v.Value("x"); });
+  EXPECT_EQ(e.Number, 10101);
+  EXPECT_EQ(e.Source, App::EXEName() + ".Value");
+  EXPECT_EQ(e.Description, "10101 - Value Type Mismatch");
+  e = RaisedBy([&] { v.Value("9999999999"); });
+  EXPECT_EQ(e.Number, 6);
+  EXPECT_EQ(e.Source, App::EXEName() + ".Value");
+  EXPECT_EQ(e.Description, PlatformErrorText(6));
 }
 
 TEST(cValue, NullTypeRefusesAssignmentButReadsNull) {
@@ -122,24 +110,14 @@ TEST(cValue, UninitialisedOrUnknownTypeRefusesBoth) {
     cValue v;
     v.Init("v", type, 1, false);
     EXPECT_EQ(AssignError(v, "1"), 10102) << type;
-    try {
-      v.Value();
-      ADD_FAILURE() << type;
-    } catch (const Error& e) {
-      EXPECT_EQ(e.Number, 10102);
-    }
+    EXPECT_EQ(ErrorOf([&] { v.Value(); }), 10102) << type;
   }
 }
 
 TEST(cValue, SecondInitIsRefusedAndKeepsTheFirst) {
   cValue v;
   v.Init("a", vtLong, 2, false);
-  try {
-    v.Init("b", vtText, 3, true);
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_EQ(e.Number, 10103);
-  }
+  EXPECT_EQ(ErrorOf([&] { v.Init("b", vtText, 3, true); }), 10103);
   EXPECT_EQ(v.ValueName(), "a");
   EXPECT_EQ(v.ValueType(), vtLong);
   EXPECT_EQ(v.Pozition(), 2);
@@ -181,13 +159,9 @@ TEST(cValue, TaggedNonTextValuesAreCoerced) {
   b.Value(Variant(int32_t{0}));
   EXPECT_EQ(b.Value(), Variant(false));
   cValue n = Rule(vtLong);
-  try {
-    n.Value(Variant::Null());
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_EQ(e.Number, 94);
-    EXPECT_EQ(e.Source, App::EXEName() + ".Value");
-  }
+  const Error e = RaisedBy([&] { n.Value(Variant::Null()); });
+  EXPECT_EQ(e.Number, 94);
+  EXPECT_EQ(e.Source, App::EXEName() + ".Value");
 }
 
 }  // namespace

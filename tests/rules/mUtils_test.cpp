@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "platform/Error.h"
+#include "ErrorOf.h"
 
 namespace ketch {
 namespace {
@@ -53,12 +53,7 @@ TEST(NextToken, TextOf32767CharactersOverflows) {
   int16_t pos = 1;
   EXPECT_TRUE(NextToken(std::string(32766, 'a'), pos, token));
   pos = 1;
-  try {
-    NextToken(std::string(32767, 'a'), pos, token);
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_EQ(e.Number, 6);
-  }
+  EXPECT_EQ(ErrorOf([&] { NextToken(std::string(32767, 'a'), pos, token); }), 6);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 
+#include "ErrorOf.h"
 #include "LogFixture.h"
 #include "Rows.h"
 
@@ -74,12 +75,7 @@ TEST_F(SettingsTest, OverwriteLogTakesOnlyWhatFitsEightBits) {
   cSettings s;
   s.OverwriteLog("1");
   EXPECT_EQ(s.OverwriteLog(), "1");
-  try {
-    s.OverwriteLog("300");
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_EQ(e.Number, 6);
-  }
+  EXPECT_EQ(ErrorOf([&] { s.OverwriteLog("300"); }), 6);
   EXPECT_EQ(s.OverwriteLog(), "1");
 }
 

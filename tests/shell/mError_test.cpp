@@ -1,3 +1,6 @@
+// The log and its records: the error table, log lines in the file and the
+// box, the box kept short, error, warning and fatal records, the end of the
+// program.
 #include "shell/mError.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +20,7 @@ namespace {
 using test::LogFixture;
 using test::ProgramEnded;
 
-TEST(ErrorText, CodesOfTheTableCarryTheirNumber) {
+TEST(ErrorText, CodesOfTheTableCarryTheirNumberAndOthersAreUnknown) {
   struct Case {
     int16_t code;
     const char* text;
@@ -30,9 +33,7 @@ TEST(ErrorText, CodesOfTheTableCarryTheirNumber) {
       {10306, "10306 - Could not open referred file"},
   };
   for (const auto& c : cases) EXPECT_EQ(ErrorText(c.code), c.text) << c.code;
-}
-
-TEST(ErrorText, GapsAndOutsideGiveUnknownErrorAlone) {
+  // Gaps of the table and codes outside it.
   for (int16_t code : {10105, 10200, 10213, 10300, 10307, 10100, 0, -1, 13, 32767})
     EXPECT_EQ(ErrorText(code), "Unknown Error") << code;
 }
@@ -46,27 +47,19 @@ TEST(ErrorText, OwnErrorCarriesProgramNameAndClass) {
 
 class LogLineTest : public LogFixture {};
 
-TEST_F(LogLineTest, AppendsMessageWithCrLfToFileAndBox) {
+TEST_F(LogLineTest, AppendsAnyBytesWithCrLfToFileAndBoxAndNeverTruncates) {
+  test::WriteFile(dir_ / "ketch.log", "old\r\n");
   LogLine("first");
   LogLine(" ");
   LogLine("");
-  EXPECT_EQ(LogFile(), "first\r\n \r\n\r\n");
+  EXPECT_EQ(LogFile(), "old\r\nfirst\r\n \r\n\r\n");
   EXPECT_EQ(box_, "first\r\n \r\n\r\n");
   EXPECT_EQ(repaints_, 3);
-}
-
-TEST_F(LogLineTest, AnyBytesReachTheFileUnchanged) {
   std::string bytes;
   for (int c = 1; c < 256; ++c) bytes += static_cast<char>(c);
   bytes += std::string("a\0b", 3);
   LogLine(bytes);
-  EXPECT_EQ(LogFile(), bytes + "\r\n");
-}
-
-TEST_F(LogLineTest, NeverTruncatesAnExistingLog) {
-  test::WriteFile(dir_ / "ketch.log", "old\r\n");
-  LogLine("new");
-  EXPECT_EQ(LogFile(), "old\r\nnew\r\n");
+  EXPECT_EQ(LogFile(), "old\r\nfirst\r\n \r\n\r\n" + bytes + "\r\n");
 }
 
 TEST_F(LogLineTest, ALogDeletedMovedOrReplacedMeanwhileIsWrittenAtItsPath) {
@@ -121,13 +114,10 @@ TEST_F(LogLineTest, BackslashesInTheLogFolderOpenTheRightFile) {
   EXPECT_EQ(test::ReadFile(dir_ / "Logs/ketch.log"), "here\r\n");
 }
 
-TEST_F(LogLineTest, BoxOfExactly32000CharactersIsNotCut) {
+TEST_F(LogLineTest, TheBoxIsCutPast32000CharactersFromThe6000th) {
   box_ = std::string(32000, 'x');
   LogLine("m");
   EXPECT_EQ(box_.size(), 32000u + 3);
-}
-
-TEST_F(LogLineTest, BoxOf32001CharactersKeepsFromThe6000thCharacter) {
   box_ = std::string(5999, 'a') + "B" + std::string(32001 - 6000, 'c');
   LogLine("m");
   EXPECT_EQ(box_.substr(0, 1), "B");
@@ -146,38 +136,33 @@ TEST_F(LogRecordTest, ErrorReportHasFourLinesAndNoTrailingBreak) {
             "ReadINIFile\r\n");
 }
 
-TEST_F(LogRecordTest, WarningPointsAtHeaderLinePlusIndex) {
-  SectionRecord r;
-  r.File = "C:\\g\\DATA\\ships.ini";
-  r.SectionName = "Ship";
-  r.LineNo = 10;
-  r.EntryNames[3] = "mass";
-  r.EntryValues[3] = "";
-  LogWarning(r, 10212, 3);
-  EXPECT_EQ(LogFile(),
-            "WARN: File C:\\g\\DATA\\ships.ini line 13\r\n"
-            "      Section [Ship] line 3\r\n"
-            "      10212 - Too Few Values !mass!!\r\n"
-            "\r\n");
-}
-
-TEST_F(LogRecordTest, WarningForFirstLineOfSectionOnFirstLine) {
-  SectionRecord r;
-  r.File = "f";
-  r.SectionName = "S";
-  r.LineNo = 1;
-  r.EntryNames[1] = "k";
-  r.EntryValues[1] = "v";
-  LogWarning(r, 10302, 1);
-  EXPECT_EQ(LogFile(), "WARN: File f line 2\r\n      Section [S] line 1\r\n      10302 - Unknown Entry !k!v!\r\n\r\n");
-}
-
-TEST_F(LogRecordTest, WarningLineNumberIsA32BitSum) {
-  SectionRecord r;
-  r.LineNo = 100000;
-  LogWarning(r, 1, 2048);
-  EXPECT_NE(LogFile().find(" line 102048\r\n"), std::string::npos);
-  EXPECT_NE(LogFile().find("Unknown Error !!!"), std::string::npos);
+TEST_F(LogRecordTest, WarningsPointAtTheHeaderLinePlusTheIndex) {
+  struct Case {
+    const char *file, *section;
+    int32_t lineNo;
+    int16_t index;
+    const char *key, *value;
+    int16_t code;
+    std::string record;
+  } cases[] = {
+      {"C:\\g\\DATA\\ships.ini", "Ship", 10, 3, "mass", "", 10212,
+       "WARN: File C:\\g\\DATA\\ships.ini line 13\r\n      Section [Ship] line 3\r\n"
+       "      10212 - Too Few Values !mass!!\r\n\r\n"},
+      {"f", "S", 1, 1, "k", "v", 10302, "WARN: File f line 2\r\n      Section [S] line 1\r\n      10302 - Unknown Entry !k!v!\r\n\r\n"},
+      // The file's line is a 32-bit sum.
+      {"", "", 100000, 2048, "", "", 1, "WARN: File  line 102048\r\n      Section [] line 2048\r\n      Unknown Error !!!\r\n\r\n"},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove(dir_ / "ketch.log");
+    SectionRecord r;
+    r.File = c.file;
+    r.SectionName = c.section;
+    r.LineNo = c.lineNo;
+    r.EntryNames[c.index] = c.key;
+    r.EntryValues[c.index] = c.value;
+    LogWarning(r, c.code, c.index);
+    EXPECT_EQ(LogFile(), c.record);
+  }
 }
 
 TEST_F(LogRecordTest, LocationWarningOfAFileNamedNowhere) {

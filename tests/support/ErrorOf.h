@@ -1,4 +1,4 @@
-// The number of the Error a call raises, or 0 when it raises none.
+// The Error a call raises, or its number alone.
 #pragma once
 
 #include <cstdint>
@@ -7,14 +7,21 @@
 
 namespace ketch {
 
+// The Error f raises; one of number 0 when it raises none.
 template <typename F>
-int32_t ErrorOf(F f) {
+Error RaisedBy(F f) {
   try {
     f();
-    return 0;
   } catch (const Error& e) {
-    return e.Number;
+    return e;
   }
+  return Error(0, "", "no error");
+}
+
+// The number of the Error f raises, or 0 when it raises none.
+template <typename F>
+int32_t ErrorOf(F f) {
+  return RaisedBy(f).Number;
 }
 
 }  // namespace ketch

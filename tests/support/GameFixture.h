@@ -23,6 +23,18 @@ class GameFixture : public ::testing::Test {
  protected:
   void SetUp() override { MakeProgramFolder(bin_); }
 
+  // The rules of a small game: Ship and system entries.
+  static constexpr const char* kShipRules =
+      "Ship\tnickname\t1\t0\t0\t1\t1\tnickname\t3\t1\t0\n"
+      "Ship\tids_name\t1\t0\t0\t0\t2\tids_name\t1\t1\t0\n"
+      "Ship\tmass\t1\t0\t0\t0\t3\tmass\t2\t1\t0\n"
+      "Ship\thp\t1\t1\t1\t0\t4\thp\t3\t1\t0\n"
+      "Ship\thp\t1\t1\t1\t0\t4\thardpoint\t3\t2\t1\n"
+      "Ship\tseparable\t1\t0\t0\t0\t5\tseparable\t4\t1\t0\n"
+      "Ship\tda_archetype\t1\t0\t0\t0\t101\tda_archetype\t3\t1\t0\n"
+      "system\tnickname\t1\t0\t0\t1\t70\tnickname\t3\t1\t0\n"
+      "system\tfile\t1\t0\t0\t1\t74\tfile\t3\t1\t0\n";
+
   // Replaces the rule listing: one line per value rule, tab-separated:
   // section, entry, fixed count, multi-line, var args, mandatory, entry id,
   // value name, type, position, is multi.

@@ -57,10 +57,8 @@ class ReaderFixture : public StoreFixture {
   // The finding lines of the box ("10302 - Unknown Entry !k!v!"), in order.
   std::vector<std::string> Findings() const {
     std::vector<std::string> out;
-    for (size_t at = 0; (at = box_.find("\r\n      1", at)) != std::string::npos;) {
-      at += 8;
-      out.push_back(box_.substr(at, box_.find("\r\n", at) - at));
-    }
+    for (const auto& line : TextLines(box_))
+      if (line.starts_with("      1")) out.push_back(line.substr(6));
     return out;
   }
 

@@ -13,32 +13,11 @@
 
 namespace ketch::test {
 
-// Every regular file under a folder, by relative path, with a hash of its bytes.
-inline std::map<std::string, uint64_t> TreeSums(const std::string& root) {
-  std::map<std::string, uint64_t> sums;
-  namespace fs = std::filesystem;
-  if (!fs::exists(root)) return sums;
-  for (const auto& item : fs::recursive_directory_iterator(root)) {
-    if (!item.is_regular_file()) continue;
-    const std::string bytes = ReadFile(item.path().string());
-    uint64_t h = 1469598103934665603ull;  // FNV-1a
-    for (unsigned char c : bytes) h = (h ^ c) * 1099511628211ull;
-    sums[fs::relative(item.path(), root).string()] = h ^ bytes.size();
-  }
-  return sums;
-}
-
 class ReliabilityFixture : public GameFixture {
  protected:
   void SetUp() override {
     GameFixture::SetUp();
-    SetRules(
-        "Ship\tnickname\t1\t0\t0\t1\t1\tnickname\t3\t1\t0\n"
-        "Ship\tids_name\t1\t0\t0\t0\t2\tids_name\t1\t1\t0\n"
-        "Ship\thp\t1\t1\t1\t0\t4\thp\t3\t1\t0\n"
-        "Ship\thp\t1\t1\t1\t0\t4\thardpoint\t3\t2\t1\n"
-        "Ship\tda_archetype\t1\t0\t0\t0\t101\tda_archetype\t3\t1\t0\n"
-        "system\tfile\t1\t0\t0\t1\t74\tfile\t3\t1\t0\n");
+    SetRules(kShipRules);
     SetOtherINIs({});
   }
 

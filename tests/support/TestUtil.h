@@ -6,11 +6,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <initializer_list>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -100,6 +102,17 @@ inline std::string CrLf(std::initializer_list<std::string> lines) {
   return text;
 }
 
+// The lines of a text, without their LF or CR LF ends.
+inline std::vector<std::string> TextLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) {
+    if (!l.empty() && l.back() == '\r') l.pop_back();
+    lines.push_back(l);
+  }
+  return lines;
+}
+
 // How often what occurs in text, not overlapping.
 inline size_t Count(const std::string& text, const std::string& what) {
   size_t n = 0;
@@ -115,6 +128,32 @@ inline void MakeProgramFolder(const std::string& folder,
   fs::create_directories(folder);
   for (const auto& f : files)
     fs::copy_file(fs::path(KETCH_PROGRAM_DIR) / f, fs::path(folder) / f, fs::copy_options::overwrite_existing);
+}
+
+// The FNV-1a hash of the bytes, going on from h.
+inline uint64_t Fnv1a(const std::string& bytes, uint64_t h = 14695981039346656037ull) {
+  for (unsigned char c : bytes) h = (h ^ c) * 1099511628211ull;
+  return h;
+}
+
+// Every regular file under a folder, by relative path, with a hash of its bytes.
+inline std::map<std::string, uint64_t> TreeSums(const std::string& root) {
+  std::map<std::string, uint64_t> sums;
+  namespace fs = std::filesystem;
+  if (!fs::exists(root)) return sums;
+  for (const auto& item : fs::recursive_directory_iterator(root)) {
+    if (!item.is_regular_file()) continue;
+    const std::string bytes = ReadFile(item.path().string());
+    sums[fs::relative(item.path(), root).string()] = Fnv1a(bytes) ^ bytes.size();
+  }
+  return sums;
+}
+
+// How many descriptors the process has open.
+inline int OpenDescriptors() {
+  int n = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+  return n;
 }
 
 // Waits until done() holds, at most the given time (scaled for sanitized
