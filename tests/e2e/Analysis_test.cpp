@@ -21,7 +21,8 @@ class AnalysisTest : public test::GameFixture {
 };
 
 // Every kind of line and finding of the walk, the passes and the other-INI
-// list, a binary file among them: the whole log is tests/data/every_kind's.
+// list, a binary file among them: the whole log and the rows stored are
+// tests/data/every_kind's.
 TEST_F(AnalysisTest, AGameWithEveryKindOfLineAndFinding) {
   SetOtherINIs({"misc\\extra.ini", "missions\\mbases.ini"});
   LoadCase("every_kind");
@@ -31,40 +32,9 @@ TEST_F(AnalysisTest, AGameWithEveryKindOfLineAndFinding) {
   // What the box shows goes to standard output: the same text.
   EXPECT_NE(r.out.find(Log()), std::string::npos);
 
-  const std::string G = game_;
-  EXPECT_EQ(Rows("VD.MDB", "SELECT DB_ID, Area, Section, File, Line FROM Sections ORDER BY DB_ID"),
-            (std::vector<std::string>{
-                "1|ships|ship|" + G + "\\DATA\\ships\\shipdata.ini|2",
-                "2|ships|ship|" + G + "\\DATA\\ships\\shipdata.ini|15",
-                "3|universe|system|" + G + "\\DATA\\universe\\universe.ini|1",
-                "4|universe|system|" + G + "\\DATA\\universe\\universe.ini|5",
-                "5|hardcoded|ship|" + G + "\\DATA\\misc\\extra.ini|1",
-                "6|universe|ship|" + G + "\\Data\\Universe\\systems\\br01\\br01.ini|1",
-                "7|ships|ship|" + G + "\\DATA\\ships\\li_fighter.ini|1",
-            }));
   // Entries in the order of the section's entry rules; their values in
   // position order.
-  EXPECT_EQ(Rows("VD.MDB",
-                 "SELECT e.Link, e.Entry, e.EntryID, e.Line, group_concat(v.Value, ';') FROM Entries e "
-                 "LEFT JOIN \"Values\" v ON v.Link = e.DB_ID GROUP BY e.DB_ID ORDER BY e.DB_ID"),
-            (std::vector<std::string>{
-                "1|nickname|1|3|li_fighter",
-                "1|ids_name|2|4|12",
-                "1|mass|3|5|1000",
-                "1|hp|4|6|hp_gun;hp01;hp02",
-                "1|hp|4|7|hp_turret",
-                "1|separable|5|8|True",
-                "1|da_archetype|101|12|ships\\li_fighter.ini",
-                "2|nickname|1|16|li_elite",
-                "2|da_archetype|101|20|ships\\li_fighter.ini",
-                "3|nickname|70|2|br01",
-                "3|file|74|3|systems\\br01\\br01.ini",
-                "4|nickname|70|6|br02",
-                "4|file|74|7|systems\\br02\\br02.ini",
-                "5|nickname|1|2|extra",
-                "6|nickname|1|2|br01_ship",
-                "7|nickname|1|2|li_fighter_arch",
-            }));
+  ExpectStored("every_kind");
   // The summary after the run, on standard output only.
   auto count = [&](const std::string& label) { return SummaryCount(r.out, label); };
   EXPECT_EQ(count("files read"), "5");
@@ -96,10 +66,7 @@ TEST_F(AnalysisTest, APassSeesOnlyTheRowsStoredBeforeIt) {
   LoadCase("pass_order");
   auto r = Ketch({"init", "all"});
   ASSERT_EQ(r.status, 0) << r.err;
-  const std::string G = game_;
-  EXPECT_EQ(Rows("VD.MDB", "SELECT Area, File FROM Sections ORDER BY DB_ID"),
-            (std::vector<std::string>{"ships|" + G + "\\DATA\\a.ini", "ships|" + G + "\\DATA\\a.ini",
-                                      "ships|" + G + "\\DATA\\b.ini", "ships|" + G + "\\DATA\\c.ini"}));
+  ExpectStored("pass_order");
   ExpectLog("pass_order");
 }
 
@@ -111,7 +78,7 @@ TEST_F(AnalysisTest, AMissingGameFolderIsReportedAndTheRunGoesOn) {
   ExpectLog("missing_game");
 }
 
-TEST_F(AnalysisTest, EmptyAndBinaryConfigurationFiles) {
+TEST_F(AnalysisTest, EmptyAndBinaryConfigurationFilesAndADataEntryNamingAFolder) {
   SetOtherINIs({});
   GameFile("EXE/vandrel.ini", "");
   auto r = Ketch({"init", "all"});
@@ -126,20 +93,18 @@ TEST_F(AnalysisTest, EmptyAndBinaryConfigurationFiles) {
   EXPECT_NE(Log().find("        Processing ships s.ini\r\n"), std::string::npos) << Log();
   EXPECT_EQ(Rows("VD.MDB", "SELECT count(*) FROM Sections"), std::vector<std::string>{"1"});
   EXPECT_FALSE(std::filesystem::exists(game_ + "/EXE/vandrel.ini.txt"));
-}
 
-TEST_F(AnalysisTest, ADataEntryNamingAFolderIsWarnedLikeAMissingFile) {
-  SetOtherINIs({});
+  // A folder is warned like a missing file.
   GameFile("EXE/vandrel.ini", CrLf({"[Data]", "ships = folder", "goods = g.ini"}));
   std::filesystem::create_directories(game_ + "/DATA/folder");
   GameFile("DATA/g.ini", CrLf({"[Ship]", "nickname = g"}));
-  auto r = Ketch({"init", "all"});
+  r = Ketch({"init", "all"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(Log().find("      10306 - Could not open referred file !ships!folder!\r\n"), std::string::npos) << Log();
   EXPECT_EQ(Rows("VD.MDB", "SELECT Area FROM Sections"), std::vector<std::string>{"goods"});
 }
 
-TEST_F(AnalysisTest, AFullSectionEndsTheRunWithEverythingStoredSoFarKept) {
+TEST_F(AnalysisTest, AFullSectionEndsTheRunWithWhatWasStoredKeptButOneOf2048LinesIsRead) {
   SetOtherINIs({});
   GameFile("EXE/vandrel.ini", CrLf({"[Data]", "ships = first.ini", "goods = big.ini", "stars = never.ini"}));
   GameFile("DATA/first.ini", CrLf({"[Ship]", "nickname = first"}));
@@ -156,26 +121,24 @@ TEST_F(AnalysisTest, AFullSectionEndsTheRunWithEverythingStoredSoFarKept) {
   EXPECT_EQ(log.find("never.ini"), std::string::npos);
   EXPECT_EQ(Rows("VD.MDB", "SELECT Area FROM Sections"), std::vector<std::string>{"ships"});
   EXPECT_EQ(Rows("VD.MDB", "PRAGMA integrity_check"), std::vector<std::string>{"ok"});
-}
 
-TEST_F(AnalysisTest, ASectionOfExactly2048LinesIsRead) {
-  SetOtherINIs({});
+  // A section of exactly 2048 lines is read.
   GameFile("EXE/vandrel.ini", CrLf({"[Data]", "ships = big.ini"}));
-  std::string big = "[Ship]\r\n";
+  big = "[Ship]\r\n";
   for (int i = 0; i < 2048; ++i) big += "nickname = n" + std::to_string(i) + "\r\n";
   GameFile("DATA/big.ini", big);
-  auto r = Ketch({"init", "all"});
+  r = Ketch({"init", "all"});
   EXPECT_EQ(r.status, 0) << r.err;
   // One good line; the other 2047 are second lines of a single-line entry.
   EXPECT_EQ(Rows("VD.MDB", "SELECT count(*) FROM Entries"), std::vector<std::string>{"1"});
-  const std::string log = Log();
+  log = Log();
   size_t warnings = 0;
   for (size_t at = 0; (at = log.find("10209 - Entry is Not Multiline", at)) != std::string::npos; ++at) ++warnings;
   EXPECT_EQ(warnings, 2047u);
   EXPECT_NE(log.find("      Section [Ship] line 2048\r\n"), std::string::npos);
 }
 
-TEST_F(AnalysisTest, ABrokenRuleListingEndsInitWithStatus3AndLeavesTheSettingsDatabaseWhole) {
+TEST_F(AnalysisTest, ABrokenRuleListingOrAFailedInitEndTheRunAndAllWithoutInitIsAUsageError) {
   // Position 2 of the entry is missing.
   SetRules(
       "Ship\tnickname\t1\t0\t0\t1\t1\tnickname\t3\t1\t0\n"
@@ -188,12 +151,13 @@ TEST_F(AnalysisTest, ABrokenRuleListingEndsInitWithStatus3AndLeavesTheSettingsDa
   EXPECT_EQ(Log().find("Processing"), std::string::npos);
   EXPECT_EQ(Rows("KETCH.MDB", "PRAGMA integrity_check"), std::vector<std::string>{"ok"});
   EXPECT_EQ(Rows("KETCH.MDB", "SELECT count(*) FROM _bc_values"), std::vector<std::string>{"3"});
-}
 
-TEST_F(AnalysisTest, AllWithoutInitIsAUsageErrorAndAFailedInitRefusesAll) {
-  auto r = Ketch({"all"});
+  // All without init, then a failed init.
+  SetRules(kShipRules);
+  r = Ketch({"all"});
   EXPECT_EQ(r.status, 1);
   // A folder where VD.MDB should be: Init DB fails and All is refused.
+  std::filesystem::remove(bin_ + "/VD.MDB");
   std::filesystem::create_directories(bin_ + "/VD.MDB");
   r = Ketch({"init", "all"});
   EXPECT_EQ(r.status, 4);

@@ -25,7 +25,7 @@ std::string RandomBytes(unsigned seed, size_t n) {
   return bytes;
 }
 
-TEST_F(BadInput, RandomBytesAreWarnedAboutAndTheFilesAfterThemAreRead) {
+TEST_F(BadInput, RandomBytesAreWarnedAboutAndNulBytesKeptAsPartOfTheText) {
   GameFile("EXE/vandrel.ini", CrLf({"[Data]", "ships = r0.ini", "ships = r1.ini", "ships = r2.ini", "goods = good.ini"}));
   for (unsigned i = 0; i < 3; ++i) GameFile("DATA/r" + std::to_string(i) + ".ini", RandomBytes(i + 1, 64 * 1024));
   GameFile("DATA/good.ini", CrLf({"[Ship]", "nickname = good"}));
@@ -40,14 +40,13 @@ TEST_F(BadInput, RandomBytesAreWarnedAboutAndTheFilesAfterThemAreRead) {
   r = Checked({"init", "all"}, 30);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(Log().find("Done Reading files for value ID 872"), std::string::npos);
-}
 
-TEST_F(BadInput, NulBytesAreKeptAsPartOfTheText) {
+  // NUL bytes are part of the text.
   using namespace std::string_literals;
   GameFile("EXE/vandrel.ini", CrLf({"[Data]", "ships = nul.ini", "goods = zeros.ini"}));
   GameFile("DATA/nul.ini", "[Ship]\r\nnickname = a\0b\r\n\0\0\0\r\n[Sh\0ip]\r\nnickname = c\r\n"s);
   GameFile("DATA/zeros.ini", std::string(1 << 20, '\0'));
-  auto r = Checked({"init", "all"}, 30);
+  r = Checked({"init", "all"}, 30);
   EXPECT_EQ(r.status, 0) << r.err;
   // The key of three NULs is no entry of the rules; the odd section name is no section.
   EXPECT_NE(Log().find("      10302 - Unknown Entry !\0\0\0!!\r\n"s), std::string::npos) << Log();

@@ -24,9 +24,21 @@ class Faults : public test::ReliabilityFixture {
     for (const auto& path : immutable_) SetImmutable(path, false);
   }
 
-  // Settings that differ from what the runs are given on their command line.
-  void OldSettings() { Sql("KETCH.MDB", "UPDATE _bc_Settings SET VDPath='C:\\old', LogPath='C:\\oldlog', OverwriteLog=2"); }
+  // A game of n files (ManyFiles) and settings that differ from what the
+  // runs are given on their command line; the settings as stored.
+  std::string ManyFilesAndOldSettings(int n) {
+    ManyFiles(n);
+    GameFile("EXE/vandrel.ini", "");
+    Sql("KETCH.MDB", "UPDATE _bc_Settings SET VDPath='C:\\old', LogPath='C:\\oldlog', OverwriteLog=2");
+    return SettingsRow();
+  }
   std::string SettingsRow() { return One("KETCH.MDB", "SELECT VDPath, LogPath, OverwriteLog FROM _bc_Settings"); }
+  // After a run cut short: both databases whole, the settings unchanged, only whole files stored.
+  void ExpectWhole(const std::string& settings) {
+    EXPECT_EQ(One("KETCH.MDB", "PRAGMA integrity_check"), "ok");
+    EXPECT_EQ(SettingsRow(), settings);
+    ExpectWholeFilesOnly();
+  }
 
   // The rows of VD.MDB are those of whole files of ManyFiles: two sections of
   // three lines and seven values each.
@@ -75,19 +87,13 @@ class Faults : public test::ReliabilityFixture {
 };
 
 TEST_F(Faults, KilledInTheMiddleOfARun) {
-  ManyFiles(3000);
-  GameFile("EXE/vandrel.ini", "");
-  OldSettings();
-  const std::string settings = SettingsRow();
+  const std::string settings = ManyFilesAndOldSettings(3000);
   const auto before = test::TreeSums(game_);
   auto run = Start({"init", "all"});
   ASSERT_TRUE(LogShows("\\f1000.ini\r\n", 60)) << run->Err();
   run->Kill(SIGKILL);
   ASSERT_EQ(run->Wait().status, -SIGKILL);
-
-  EXPECT_EQ(One("KETCH.MDB", "PRAGMA integrity_check"), "ok");
-  EXPECT_EQ(SettingsRow(), settings);
-  ExpectWholeFilesOnly();
+  ExpectWhole(settings);
   // Files are committed in small groups soon after they are done: nearly all
   // of those read before the kill are kept.
   const int stored = std::stoi(One("VD.MDB", "SELECT count(DISTINCT File) FROM Sections"));
@@ -160,10 +166,7 @@ TEST_F(Faults, TheLogFolderRemovedInTheMiddleOfARun) {
 }
 
 TEST_F(Faults, AFullDiskIsReportedAndTheDatabasesStayWhole) {
-  ManyFiles(400);
-  GameFile("EXE/vandrel.ini", "");
-  OldSettings();
-  const std::string settings = SettingsRow();
+  const std::string settings = ManyFilesAndOldSettings(400);
   const auto before = test::TreeSums(game_);
   // No file of the run may grow past 256 KiB; SIGXFSZ ignored, writes fail with EFBIG.
   const auto full = Start({"init", "all"}, [] {
@@ -181,9 +184,7 @@ TEST_F(Faults, AFullDiskIsReportedAndTheDatabasesStayWhole) {
   for (const char* context : {"ReadINIFile", "DoSection", "ReadOtherINIs", "ReadINIFromValues"})
     named = named || tail.ends_with(std::string("\r\nSource: SQLite\r\n") + context + "\r\n");
   EXPECT_TRUE(named) << tail;
-  EXPECT_EQ(One("KETCH.MDB", "PRAGMA integrity_check"), "ok");
-  EXPECT_EQ(SettingsRow(), settings);
-  ExpectWholeFilesOnly();
+  ExpectWhole(settings);
   EXPECT_LT(std::stoi(One("VD.MDB", "SELECT count(DISTINCT File) FROM Sections")), 400);
   ExpectIntact(before);
 

@@ -65,6 +65,13 @@ class ConvertAheadTest : public test::LogFixture {
     test::WaitFor([&] { return Runs() >= n; }, 10);
     ASSERT_GE(Runs(), n);
   }
+  // Once the converting thread is stopped, no descriptor of it is left open
+  // and no file in the temporary folder.
+  void ExpectNothingLeft(int descriptorsBefore) {
+    StopConvertingAhead();
+    EXPECT_EQ(OpenDescriptors(), descriptorsBefore);
+    EXPECT_TRUE(fs::is_empty(tmp_.Path()));
+  }
   std::string Binary(const std::string& name, const std::string& text) {
     const std::string path = data_ / name;
     krun::WriteBinaryIniFile(path, text);
@@ -84,9 +91,7 @@ TEST_F(ConvertAheadTest, QueuedFileIsReadFromItsConversionAheadAndNotConvertedAg
   AwaitRuns(1);
   EXPECT_EQ(Lines(a), (std::vector<std::string>{"[A]", "x = 1", ""}));
   EXPECT_EQ(Runs(), 1);
-  StopConvertingAhead();
-  EXPECT_EQ(OpenDescriptors(), before);
-  EXPECT_TRUE(fs::is_empty(tmp_.Path()));
+  ExpectNothingLeft(before);
 }
 
 TEST_F(ConvertAheadTest, FileChangedAfterItsConversionIsConvertedAgain) {
@@ -122,9 +127,7 @@ TEST_F(ConvertAheadTest, PassedAndUnqueuedFilesLeaveNothingOpenOrBehind) {
   EXPECT_EQ(Lines(d), (std::vector<std::string>{"[D]", ""}));  // never queued
   EXPECT_EQ(Lines(a), (std::vector<std::string>{"[A]", ""}));  // given up: converted again
   EXPECT_EQ(Runs(), 5);
-  StopConvertingAhead();
-  EXPECT_EQ(OpenDescriptors(), before);
-  EXPECT_TRUE(fs::is_empty(tmp_.Path()));
+  ExpectNothingLeft(before);
 }
 
 TEST_F(ConvertAheadTest, AFilePassedWhileItConvertsIsLeftToTheThreadWhenPassedAgain) {
@@ -141,9 +144,7 @@ TEST_F(ConvertAheadTest, AFilePassedWhileItConvertsIsLeftToTheThreadWhenPassedAg
   AwaitRuns(3);
   std::this_thread::sleep_for(std::chrono::milliseconds(800));  // a's conversion ends
   EXPECT_EQ(Lines(a), (std::vector<std::string>{"[A]", ""}));
-  StopConvertingAhead();
-  EXPECT_EQ(OpenDescriptors(), before);
-  EXPECT_TRUE(fs::is_empty(tmp_.Path()));
+  ExpectNothingLeft(before);
 }
 
 TEST_F(ConvertAheadTest, EndingTheProgramWaitsForTheConverterAndRemovesItsFolder) {

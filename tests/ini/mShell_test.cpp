@@ -25,7 +25,7 @@ using test::WriteFile;
 const std::string kSh = "/bin/sh";
 const std::string kKrun = std::string(KETCH_PROGRAM_DIR) + "/krun";
 
-TEST(mShell, ReturnsTheExitStatusOrMinusOne) {
+TEST(mShell, ReturnsTheExitStatusOrMinusOneAndDoesNotWaitOnAPause) {
   const struct {
     const char* name;
     std::vector<std::string> argv;
@@ -38,13 +38,10 @@ TEST(mShell, ReturnsTheExitStatusOrMinusOne) {
       {"not found", {"/nonexistent/krun"}, -1},
       {"not a program", {"/dev/null"}, -1},
       {"nothing", {}, -1},
+      // krun without an argument prints its usage and then reads a character.
+      {"krun pausing after its usage", {kKrun}, 1},
   };
   for (const auto& c : cases) EXPECT_EQ(RunAndWait(c.argv), c.status) << c.name;
-}
-
-TEST(mShell, ConverterThatPausesAfterAnErrorDoesNotWait) {
-  // krun without an argument prints its usage and then reads a character.
-  EXPECT_EQ(RunAndWait({kKrun}), 1);
 }
 
 TEST(mShell, ArgumentsReachTheProgramIntact) {

@@ -47,7 +47,7 @@ TEST(KeyedCollection, KeysIgnoreLetterCaseIncludingCodePage1252Letters) {
   EXPECT_EQ(c.Count(), 2);
 }
 
-TEST(KeyedCollection, ErrorsForMissingKeyAndPositionOutside) {
+TEST(KeyedCollection, ErrorsForMissingKeyAndPositionOutsideAndItemsWithoutKey) {
   Strings c;
   Put(c, "a", "A");
   EXPECT_EQ(ErrorOf([&] { c.Item("B"); }), 5);
@@ -59,16 +59,13 @@ TEST(KeyedCollection, ErrorsForMissingKeyAndPositionOutside) {
   EXPECT_EQ(c.Find("b"), nullptr);
   EXPECT_FALSE(c.Contains("b"));
   EXPECT_TRUE(c.Contains("a"));
-}
-
-TEST(KeyedCollection, ItemWithoutKeyIsReachableOnlyByPosition) {
-  Strings c;
-  Put(c, "loose");
-  Put(c, "loose2", "");
-  EXPECT_EQ(c.Item(1), "loose");
-  EXPECT_EQ(c.Item(2), "loose2");
-  EXPECT_EQ(ErrorOf([&] { c.Item("loose"); }), 5);
-  EXPECT_EQ(ErrorOf([&] { c.Item(""); }), 5);
+  Strings loose;
+  Put(loose, "loose");
+  Put(loose, "loose2", "");
+  EXPECT_EQ(loose.Item(1), "loose");
+  EXPECT_EQ(loose.Item(2), "loose2");
+  EXPECT_EQ(ErrorOf([&] { loose.Item("loose"); }), 5);
+  EXPECT_EQ(ErrorOf([&] { loose.Item(""); }), 5);
 }
 
 TEST(KeyedCollection, RemoveKeepsLaterKeysPointingAtTheirItems) {

@@ -70,7 +70,7 @@ TEST(cSingleEntry, NotInitialisedRefusesAddValueAndSetValues) {
   EXPECT_EQ(ErrorOf([&] { e.Init("S", "E", 1, false); }), 10201);
 }
 
-TEST(cSingleEntry, TooManyIsReportedAtTheExtraValueBeforeItsTypeWithTheEntrySource) {
+TEST(cSingleEntry, AgainstOneIntegerTooManyComesFirstTheKeyIgnoresCaseAndErrorsNameTheEntry) {
   cSingleEntry e = Entry(1, false);
   const Error err = RaisedBy([&] { e.SetValues("hp", "1, 2", 1); });
   EXPECT_EQ(err.Number, 10205);
@@ -78,6 +78,8 @@ TEST(cSingleEntry, TooManyIsReportedAtTheExtraValueBeforeItsTypeWithTheEntrySour
   EXPECT_EQ(err.Description, "10205 - Too Many Values");
   // The second value is no integer either: the count test comes first.
   EXPECT_EQ(ErrorOf([&] { e.SetValues("hp", "1, x", 1); }), 10205);
+  EXPECT_EQ(ErrorOf([&] { e.SetValues("HP", "1", 1); }), 0);
+  EXPECT_EQ(ErrorOf([&] { e.SetValues("hpx", "1", 1); }), 10203);
 }
 
 TEST(cSingleEntry, LinesAgainstTwoFixedIntegers) {
@@ -99,7 +101,7 @@ TEST(cSingleEntry, LinesAgainstTwoFixedIntegers) {
   }
 }
 
-TEST(cSingleEntry, VariableValuesAreClonesOfTheMultiRule) {
+TEST(cSingleEntry, VariableValuesAreClonesOfTheMultiRuleAnyCountWithoutFixedOnes) {
   cSingleEntry e = Entry(1, true);
   e.SetValues("hp", "7", 1);
   EXPECT_EQ(e.VarValuesCount(), 0);
@@ -114,9 +116,19 @@ TEST(cSingleEntry, VariableValuesAreClonesOfTheMultiRule) {
   e.Clear();
   EXPECT_EQ(e.Value(2).ValueName(), "m");
   EXPECT_EQ(ErrorOf([&] { e.Value(3); }), 9);
+  // Without fixed values any count is taken, none included.
+  cSingleEntry z = Entry(0, true);
+  z.SetValues("hp", "", 1);
+  EXPECT_EQ(z.VarValuesCount(), 0);
+  EXPECT_TRUE(Values(z).empty());
+  z.SetValues("hp", "a, b, c", 2);
+  EXPECT_EQ(Values(z), (std::vector<Variant>{"a", "b", "c"}));
+  z.Clear();
+  EXPECT_EQ(z.Value(1).ValueName(), "m");
+  EXPECT_EQ(ErrorOf([&] { z.Value(2); }), 9);
 }
 
-TEST(cSingleEntry, ShorterLineAfterLongerOneReadsOnlyItsOwnValues) {
+TEST(cSingleEntry, EachLineReadsOnlyItsOwnValuesAndAFailedOneKeepsTheLastGood) {
   cSingleEntry e = Entry(1, true);
   e.SetValues("hp", "1, a, b, c", 1);
   e.Clear();
@@ -124,50 +136,27 @@ TEST(cSingleEntry, ShorterLineAfterLongerOneReadsOnlyItsOwnValues) {
   EXPECT_EQ(Values(e), (std::vector<Variant>{int32_t{2}, "z"}));
   e.SetValues("hp", "3, p, q, r, s", 3);
   EXPECT_EQ(Values(e), (std::vector<Variant>{int32_t{3}, "p", "q", "r", "s"}));
-}
-
-TEST(cSingleEntry, FailedLineKeepsFileLineAndCount) {
-  cSingleEntry e = Entry(1, true);
+  // A failed line keeps the file line and count of the last good one.
   e.SetValues("hp", "1, a", 10);
   EXPECT_EQ(ErrorOf([&] { e.SetValues("hp", "x, a, b", 11); }), 10101);
   EXPECT_EQ(e.FileLine(), 10);
   EXPECT_EQ(e.VarValuesCount(), 1);
 }
 
-TEST(cSingleEntry, NameMismatchAndCaseOfTheKey) {
-  cSingleEntry e = Entry(1, false);
-  EXPECT_EQ(ErrorOf([&] { e.SetValues("HP", "1", 1); }), 0);
-  EXPECT_EQ(ErrorOf([&] { e.SetValues("hpx", "1", 1); }), 10203);
-}
-
-TEST(cSingleEntry, WithoutValueRulesEveryLineFailsTypesNotSet) {
+TEST(cSingleEntry, WithoutValueRulesLinesFailTypesNotSetAndWithoutAMultiRuleSubscript) {
   for (auto [fixed, var] : {std::pair<int16_t, bool>{2, false}, {0, false}, {0, true}}) {
     cSingleEntry e;
     e.Init("S", "E", fixed, var);
     EXPECT_EQ(ErrorOf([&] { e.SetValues("E", "", 1); }), 10208) << fixed << var;
     EXPECT_EQ(ErrorOf([&] { e.SetValues("E", "1", 1); }), 10208) << fixed << var;
   }
-}
-
-TEST(cSingleEntry, DeclaredVariableValuesWithoutMultiRuleFailWithSubscript) {
+  // Variable values declared without a multi rule.
   cSingleEntry e;
   e.Init("S", "E", 1, true);
   e.AddValue("", vtLong, 1, false);
   EXPECT_EQ(ErrorOf([&] { e.SetValues("E", "1", 1); }), 0);
   EXPECT_EQ(ErrorOf([&] { e.SetValues("E", "1, 2", 1); }), 9);
   EXPECT_EQ(ErrorOf([&] { e.SetValues("E", "1, 2, 3", 1); }), 9);
-}
-
-TEST(cSingleEntry, ZeroFixedWithVariableValuesTakesAnyCountIncludingNone) {
-  cSingleEntry e = Entry(0, true);
-  e.SetValues("hp", "", 1);
-  EXPECT_EQ(e.VarValuesCount(), 0);
-  EXPECT_TRUE(Values(e).empty());
-  e.SetValues("hp", "a, b, c", 2);
-  EXPECT_EQ(Values(e), (std::vector<Variant>{"a", "b", "c"}));
-  e.Clear();
-  EXPECT_EQ(e.Value(1).ValueName(), "m");
-  EXPECT_EQ(ErrorOf([&] { e.Value(2); }), 9);
 }
 
 TEST(cSingleEntry, CloneOfALineWithFiveVariableValuesHasOnlyTheRules) {

@@ -99,22 +99,19 @@ TEST(cValue, ErrorsCarryValueSourceAndTableText) {
   EXPECT_EQ(e.Description, PlatformErrorText(6));
 }
 
-TEST(cValue, NullTypeRefusesAssignmentButReadsNull) {
+TEST(cValue, NullUninitialisedAndUnknownTypesRefuseAssignment) {
   cValue v = Rule(vtNull);
   EXPECT_EQ(AssignError(v, "1"), 10102);
   EXPECT_TRUE(v.Value().IsNull());
-}
-
-TEST(cValue, UninitialisedOrUnknownTypeRefusesBoth) {
   for (int32_t type : {0, 6, -1}) {
-    cValue v;
-    v.Init("v", type, 1, false);
-    EXPECT_EQ(AssignError(v, "1"), 10102) << type;
-    EXPECT_EQ(ErrorOf([&] { v.Value(); }), 10102) << type;
+    cValue u;
+    u.Init("v", type, 1, false);
+    EXPECT_EQ(AssignError(u, "1"), 10102) << type;
+    EXPECT_EQ(ErrorOf([&] { u.Value(); }), 10102) << type;
   }
 }
 
-TEST(cValue, SecondInitIsRefusedAndKeepsTheFirst) {
+TEST(cValue, SecondInitIsRefusedAndKeepsTheFirstButAfterTypeZeroItIsTaken) {
   cValue v;
   v.Init("a", vtLong, 2, false);
   EXPECT_EQ(ErrorOf([&] { v.Init("b", vtText, 3, true); }), 10103);
@@ -122,17 +119,15 @@ TEST(cValue, SecondInitIsRefusedAndKeepsTheFirst) {
   EXPECT_EQ(v.ValueType(), vtLong);
   EXPECT_EQ(v.Pozition(), 2);
   EXPECT_FALSE(v.IsMulti());
+  // Type 0 leaves the rule open to a further Init.
+  cValue z;
+  z.Init("a", 0, 1, false);
+  z.Init("b", vtText, 4, false);
+  EXPECT_EQ(z.ValueName(), "b");
+  EXPECT_EQ(z.ValueType(), vtText);
 }
 
-TEST(cValue, InitWithTypeZeroCanBeRepeated) {
-  cValue v;
-  v.Init("a", 0, 1, false);
-  v.Init("b", vtText, 4, false);
-  EXPECT_EQ(v.ValueName(), "b");
-  EXPECT_EQ(v.ValueType(), vtText);
-}
-
-TEST(cValue, CloneTakesRuleAndNewPositionButNotTheValue) {
+TEST(cValue, CloneTakesRuleAndNewPositionButNotTheValueWhichClearKeeps) {
   cValue v;
   v.Init("x", vtDouble, 3, true);
   v.Value("2.5");
@@ -142,13 +137,10 @@ TEST(cValue, CloneTakesRuleAndNewPositionButNotTheValue) {
   EXPECT_EQ(c->Pozition(), 7);
   EXPECT_TRUE(c->IsMulti());
   EXPECT_EQ(c->Value(), Variant(0.0));
-}
-
-TEST(cValue, ClearKeepsTheValue) {
-  cValue v = Rule(vtLong);
-  v.Value("5");
-  v.Clear();
-  EXPECT_EQ(v.Value(), Variant(int32_t{5}));
+  cValue w = Rule(vtLong);
+  w.Value("5");
+  w.Clear();
+  EXPECT_EQ(w.Value(), Variant(int32_t{5}));
 }
 
 TEST(cValue, TaggedNonTextValuesAreCoerced) {

@@ -14,8 +14,6 @@
 namespace ketch {
 namespace {
 
-using test::ProgramEnded;
-
 // A real copy of the supplied KETCH.MDB, changed through plain SQL.
 class SettingsTest : public test::LogFixture {
  protected:
@@ -30,16 +28,12 @@ class SettingsTest : public test::LogFixture {
   // ended with, or -1 when it did not end.
   int Load(std::unique_ptr<cSettings>& s, const std::string& path) {
     s = std::make_unique<cSettings>();
-    try {
-      s->SettingsDBName(path);
-    } catch (const ProgramEnded& e) {
-      // An ended program saves nothing: the object is never destroyed, and
-      // held here so that the leak checker does not count it.
-      static auto* ended = new std::vector<cSettings*>;
-      ended->push_back(s.release());
-      return e.status;
-    }
-    return -1;
+    const int status = EndStatus([&] { s->SettingsDBName(path); });
+    // An ended program saves nothing: the object is never destroyed, and
+    // held here so that the leak checker does not count it.
+    static auto* ended = new std::vector<cSettings*>;
+    if (status >= 0) ended->push_back(s.release());
+    return status;
   }
   std::string db_;
 };
@@ -79,16 +73,13 @@ TEST_F(SettingsTest, OverwriteLogTakesOnlyWhatFitsEightBits) {
   EXPECT_EQ(s.OverwriteLog(), "1");
 }
 
-TEST_F(SettingsTest, MissingDatabaseIsFatalWithTheOpenText) {
+TEST_F(SettingsTest, AMissingDatabaseOrNoDatabaseIsFatalWithTheOpenText) {
   std::unique_ptr<cSettings> s;
   EXPECT_EQ(Load(s, dir_ / "nothing.mdb"), 2);
   EXPECT_EQ(fatal_.rfind("OpenSettingsDB: Unable to open settings database\r\n\r\nError: ", 0), 0u) << fatal_;
   EXPECT_FALSE(std::filesystem::exists(dir_ / "nothing.mdb"));
-}
-
-TEST_F(SettingsTest, NotADatabaseIsFatalWithTheOpenText) {
+  fatal_.clear();
   test::WriteFile(db_, "this is no database, just text long enough to be read as a header.....");
-  std::unique_ptr<cSettings> s;
   EXPECT_EQ(Load(s, db_), 2);
   EXPECT_EQ(fatal_.rfind("OpenSettingsDB: Unable to open settings database", 0), 0u) << fatal_;
 }

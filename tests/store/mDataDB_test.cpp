@@ -93,7 +93,7 @@ TEST_F(DataDBTest, BuildsTheSchemaAndLogsItsTwoLines) {
   EXPECT_EQ(DataRows("SELECT count(*) FROM Entries"), (std::vector<std::string>{"0"}));
 }
 
-TEST_F(DataDBTest, SecondBuildStartsEmptyAndReleasesTheFirst) {
+TEST_F(DataDBTest, SecondBuildStartsEmptyReleasesTheFirstAndReplacesItsLinks) {
   ASSERT_TRUE(InitData());
   SetStorage(OpenStorage(*DataDB()));
   BeginDataTrans();
@@ -104,14 +104,8 @@ TEST_F(DataDBTest, SecondBuildStartsEmptyAndReleasesTheFirst) {
   SetStorage(OpenStorage(*DataDB()));
   StoreOneSection("new");
   EXPECT_EQ(DataRows("SELECT DB_ID, Area FROM Sections"), (std::vector<std::string>{"1|new"}));
-}
-
-TEST_F(DataDBTest, SettingsDatabaseJoinsTheLinkedTables) {
-  ASSERT_TRUE(InitData());
-  ASSERT_TRUE(InitData());  // the links of the first build are replaced
-  SetStorage(OpenStorage(*DataDB()));
+  // The settings database joins the tables through the links of the new build.
   StorageSets& s = Storage();
-  StoreOneSection("a");
   s.Entries->AddNew();
   s.Entries->SetField(s.entEntry, Variant("e"));
   s.Entries->SetField(s.entEntryID, Variant(int32_t{74}));
@@ -129,12 +123,12 @@ TEST_F(DataDBTest, SettingsDatabaseJoinsTheLinkedTables) {
       "Sections.DB_ID = Entries.Link) INNER JOIN [Values] ON Entries.DB_ID = Values.Link",
       db::dbOpenForwardOnly);
   ASSERT_FALSE(rs->IsEOF());
-  EXPECT_EQ(rs->Fields("Area").AsText(), "a");
+  EXPECT_EQ(rs->Fields("Area").AsText(), "new");
   EXPECT_EQ(rs->Fields("EntryID").AsLong(), 74);
   EXPECT_EQ(rs->Fields("Value").AsText(), "v.ini");
 }
 
-TEST_F(DataDBTest, FileHeldOpenByAnotherProcessIsNotDeleted) {
+TEST_F(DataDBTest, AFileHeldOpenByAnotherProcessIsNotDeletedAndAFolderOfNothingGivesUnableToCreate) {
   ASSERT_TRUE(InitData());
   DataDBHandle().reset();
   test::Child holder({.argv = {"/proc/self/exe"}, .env = {"KETCH_TEST_HOLD_DB=" + DataPath()}});
@@ -152,9 +146,6 @@ TEST_F(DataDBTest, FileHeldOpenByAnotherProcessIsNotDeleted) {
   EXPECT_NO_THROW(SettingsDB().OpenRecordset("SELECT count(*) FROM Sections", db::dbOpenForwardOnly));
   // Once the other process let go, a build succeeds.
   EXPECT_TRUE(InitData());
-}
-
-TEST_F(DataDBTest, FolderWhereNothingCanBeCreatedGivesUnableToCreate) {
   // A plain file where the program folder should be: nothing can be made in
   // it, whoever runs the test.
   std::string notAFolder = dir_ / "file";

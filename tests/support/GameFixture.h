@@ -100,6 +100,18 @@ class GameFixture : public ::testing::Test {
                  {{game_, "${GAME}"}, {log_, "${LOG}"}, {bin_, "${BIN}"}});
   }
 
+  // The rows of VD.MDB against the case's rows.expected: the sections, then
+  // each entry line with its values.
+  void ExpectStored(const std::string& name) {
+    std::string rows;
+    for (const char* sql : {"SELECT DB_ID, Area, Section, File, Line FROM Sections ORDER BY DB_ID",
+                            "SELECT e.Link, e.Entry, e.EntryID, e.Line, group_concat(v.Value, ';') FROM Entries e "
+                            "LEFT JOIN \"Values\" v ON v.Link = e.DB_ID GROUP BY e.DB_ID ORDER BY e.DB_ID"})
+      for (const auto& row : Rows("VD.MDB", sql)) rows += row + "\n";
+    SCOPED_TRACE("the rows of case " + name);
+    ExpectGolden(CaseDir(name) + "/rows.expected", rows, {{game_, "${GAME}"}});
+  }
+
   RunResult Ketch(std::vector<std::string> args) { return test::Run(KetchCommand(std::move(args))); }
   Command KetchCommand(std::vector<std::string> args) {
     args.insert(args.begin(), {bin_ + "/ketch", "--game", game_, "--log", log_, "--overwrite", "1"});
