@@ -96,7 +96,7 @@ TEST_F(BadInput, FullSectionsOfTheConfigurationAndOfADataFile) {
   EXPECT_EQ(One("VD.MDB", "SELECT count(*) FROM Sections"), "1");
 }
 
-TEST_F(BadInput, FilesThatNameThemselvesAreReadOnce) {
+TEST_F(BadInput, FilesThatNameThemselvesAreReadOnceAsAreAChainOfAThousand) {
   GameFile("EXE/vandrel.ini", CrLf({"[Data]", "universe = universe\\u.ini", "ships = ships\\s.ini"}));
   // Named again under the other base folder of rule 74 and in other letter case.
   GameFile("DATA/universe/u.ini", CrLf({"[system]", "file = u.ini", "[system]", "file = U.INI"}));
@@ -105,10 +105,9 @@ TEST_F(BadInput, FilesThatNameThemselvesAreReadOnce) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Count(Log(), "Already parsed. Skipped.\r\n"), 3u);
   EXPECT_EQ(One("VD.MDB", "SELECT count(*) FROM Sections"), "3");
-}
 
-TEST_F(BadInput, AChainOfAThousandFiles) {
-  // Each names the next and the last the first; all are on the other-INI list.
+  // A chain of a thousand files: each names the next and the last the first;
+  // all are on the other-INI list.
   std::vector<std::string> all;
   for (int i = 0; i < 1000; ++i) {
     GameFile("DATA/chain/c" + std::to_string(i) + ".ini",
@@ -118,7 +117,7 @@ TEST_F(BadInput, AChainOfAThousandFiles) {
   }
   SetOtherINIs(all);
   GameFile("EXE/vandrel.ini", "");
-  auto r = Checked({"init", "all"}, 60);
+  r = Checked({"init", "all"}, 60);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(One("VD.MDB", "SELECT count(*) FROM Sections"), "1000");
   EXPECT_EQ(Count(Log(), "Already parsed. Skipped.\r\n"), 1000u);

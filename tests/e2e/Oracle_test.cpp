@@ -263,7 +263,7 @@ void OracleTest::TheSmallGamePlantsEveryKindOfFault() {
     EXPECT_TRUE(kinds.count(code)) << code;
 }
 
-TEST(VdgenTest, TheSameSeedGivesTheSameBytesAndAnotherSeedAnotherGame) {
+TEST(VdgenTest, TheSameSeedGivesTheSameBytesAnotherSeedAnotherGameAndUsageErrorsWriteNothing) {
   test::TempDir dir;
   test::TempDir bin;
   test::MakeProgramFolder(bin.Path(), {"KETCH.MDB"});
@@ -275,19 +275,16 @@ TEST(VdgenTest, TheSameSeedGivesTheSameBytesAndAnotherSeedAnotherGame) {
   EXPECT_EQ(a.size(), b.size());
   EXPECT_TRUE(a == b);
   EXPECT_FALSE(a == c);
-}
-
-TEST(VdgenTest, UsageErrorsWriteNothing) {
-  test::TempDir dir;
-  for (std::vector<std::string> args : {std::vector<std::string>{}, {"--preset", "huge", dir / "x"},
-                                        {"--seed"}, {"--rules", dir / "none.mdb", dir / "y"}}) {
+  test::TempDir none;
+  for (std::vector<std::string> args : {std::vector<std::string>{}, {"--preset", "huge", none / "x"},
+                                        {"--seed"}, {"--rules", none / "none.mdb", none / "y"}}) {
     args.insert(args.begin(), VDGEN_PATH);
     auto r = test::Run({.argv = args});
     EXPECT_NE(r.status, 0);
     EXPECT_FALSE(r.err.empty());
   }
-  EXPECT_FALSE(fs::exists(dir / "x"));
-  EXPECT_FALSE(fs::exists(dir / "y/EXE"));
+  EXPECT_FALSE(fs::exists(none / "x"));
+  EXPECT_FALSE(fs::exists(none / "y/EXE"));
 }
 
 // Generating and analysing the game takes seconds: done once, then every

@@ -159,7 +159,7 @@ TEST_F(Krun, RefusesFilesThatAreNotVersionOneKrun) {
   }
 }
 
-TEST_F(Krun, UnrecognizedTypeKeepsTheTextBeforeIt) {
+TEST_F(Krun, UnrecognizedTypeKeepsTheTextBeforeItUnlessAnInconsistencyComesFirst) {
   struct Case {
     const char* name;
     BinaryIni ini;
@@ -190,6 +190,17 @@ TEST_F(Krun, UnrecognizedTypeKeepsTheTextBeforeIt) {
     EXPECT_EQ(Output(input), c.text);
     EXPECT_EQ(ReadFile(input), bytes);
   }
+  const std::string s = "s\0"s;
+  // The type byte comes first: the partial text is written, as for any bad type.
+  const fs::path typeFirst =
+      Put(File(Section(0, 2) + Entry(0, 1) + Value(9, 0) + Entry(40, 0), s), "a.ini");
+  EXPECT_EQ(Run(typeFirst).status, 255);
+  EXPECT_EQ(Output(typeFirst), "[s]\r\ns = ");
+  // The broken record comes first: nothing is written.
+  const fs::path faultFirst =
+      Put(File(Section(0, 2) + Entry(40, 0) + Entry(0, 1) + Value(9, 0), s), "b.ini");
+  EXPECT_EQ(Run(faultFirst).status, 6);
+  EXPECT_FALSE(fs::exists(faultFirst.string() + ".txt"));
 }
 
 TEST_F(Krun, InconsistentFilesAreReportedWithoutOutput) {
@@ -246,20 +257,6 @@ TEST_F(Krun, InconsistentFilesAreReportedWithoutOutput) {
   }
 }
 
-TEST_F(Krun, FirstFaultDecidesBetweenTypeAndInconsistency) {
-  const std::string s = "s\0"s;
-  // The type byte comes first: the partial text is written, as for any bad type.
-  const fs::path typeFirst =
-      Put(File(Section(0, 2) + Entry(0, 1) + Value(9, 0) + Entry(40, 0), s), "a.ini");
-  EXPECT_EQ(Run(typeFirst).status, 255);
-  EXPECT_EQ(Output(typeFirst), "[s]\r\ns = ");
-  // The broken record comes first: nothing is written.
-  const fs::path faultFirst =
-      Put(File(Section(0, 2) + Entry(40, 0) + Entry(0, 1) + Value(9, 0), s), "b.ini");
-  EXPECT_EQ(Run(faultFirst).status, 6);
-  EXPECT_FALSE(fs::exists(faultFirst.string() + ".txt"));
-}
-
 TEST_F(Krun, AnEarlierOutputIsReplacedOrRemovedAndOneBehindALinkEmptied) {
   const fs::path good = Put(EncodeBinaryIni({{"s", {}}}), "good.ini");
   WriteFile(good.string() + ".txt", std::string(1000, 'x'));
@@ -281,7 +278,7 @@ TEST_F(Krun, AnEarlierOutputIsReplacedOrRemovedAndOneBehindALinkEmptied) {
   EXPECT_EQ(ReadFile(elsewhere), "");
 }
 
-TEST_F(Krun, CommandLineAndFileErrors) {
+TEST_F(Krun, CommandLineAndFileErrorsAndPathsLongerThanTwoHundredCharacters) {
   const std::string good = EncodeBinaryIni({{"s", {}}});
   {
     SCOPED_TRACE("no argument");
@@ -319,6 +316,16 @@ TEST_F(Krun, CommandLineAndFileErrors) {
     EXPECT_EQ(run.out, kBanner + kEcho + "Error: Cannot open output file " + input.string() + ".txt\n");
     EXPECT_EQ(run.inputTaken, 1);
   }
+  // Paths longer than two hundred characters.
+  fs::path folder = folder_;
+  for (int i = 0; i < 6; ++i) folder /= std::string(100, static_cast<char>('a' + i));
+  fs::create_directories(folder);
+  const fs::path input = folder / (std::string(150, 'n') + ".ini");
+  ASSERT_GT(input.string().size(), 750u);
+  WriteFile(input, EncodeBinaryIni({{"s", {}}}));
+  const KrunRun run = Run(input);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(Output(input), "[s]\r\n\r\n");
 }
 
 TEST_F(Krun, AnOutputThatCannotBeWrittenSparesTheInputAndLeavesNothing) {
@@ -335,18 +342,6 @@ TEST_F(Krun, AnOutputThatCannotBeWrittenSparesTheInputAndLeavesNothing) {
   EXPECT_EQ(run.status, 7);
   EXPECT_EQ(run.out, kBanner + kEcho + "Error: Cannot write output file " + full.string() + ".txt\n");
   EXPECT_FALSE(fs::exists(fs::symlink_status(full.string() + ".txt")));
-}
-
-TEST_F(Krun, PathsLongerThanTwoHundredCharacters) {
-  fs::path folder = folder_;
-  for (int i = 0; i < 6; ++i) folder /= std::string(100, static_cast<char>('a' + i));
-  fs::create_directories(folder);
-  const fs::path input = folder / (std::string(150, 'n') + ".ini");
-  ASSERT_GT(input.string().size(), 750u);
-  WriteFile(input, EncodeBinaryIni({{"s", {}}}));
-  const KrunRun run = Run(input);
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(Output(input), "[s]\r\n\r\n");
 }
 
 TEST_F(Krun, ThePauseWaitsNeitherOnAnIdlePipeNorAtTheEndOfInput) {

@@ -210,17 +210,7 @@ TEST_F(cFileLog, MalformedLinesAreRepairedAndLogged) {
   }
 }
 
-TEST_F(cFileLog, RepairAtTheVeryEndKeepsItsRestPending) {
-  cFile f;
-  f.OpenSource("x.ini", std::make_unique<MemoryLineSource>("separable = true = last"));
-  EXPECT_EQ(f.ReadLine(), "separable = true");
-  EXPECT_FALSE(f.EndOfFile());
-  EXPECT_EQ(f.ReadLine(), "last");
-  EXPECT_TRUE(f.EndOfFile());
-  EXPECT_EQ(f.LineNum(), 1);
-}
-
-TEST_F(cFileLog, BacklineHasOneSlotAndIsCleanedAgain) {
+TEST_F(cFileLog, BacklineHasOneSlotAndIsCleanedAgainAndARepairAtTheVeryEndKeepsItsRestPending) {
   cFile f;
   f.OpenSource("x.ini", std::make_unique<MemoryLineSource>("a\r\nb\r\n"));
   EXPECT_EQ(f.ReadLine(), "a");
@@ -240,6 +230,12 @@ TEST_F(cFileLog, BacklineHasOneSlotAndIsCleanedAgain) {
   EXPECT_EQ(LogLines(), (std::vector<std::string>{
                             "WARN: File x.ini line 2",
                             "      !offer_missions! line found. Changed to !offer_missions = true!"}));
+  f.OpenSource("x.ini", std::make_unique<MemoryLineSource>("separable = true = last"));
+  EXPECT_EQ(f.ReadLine(), "separable = true");
+  EXPECT_FALSE(f.EndOfFile());
+  EXPECT_EQ(f.ReadLine(), "last");
+  EXPECT_TRUE(f.EndOfFile());
+  EXPECT_EQ(f.LineNum(), 1);
 }
 
 TEST(cFile, ReadingPastTheEndRaisesError62) {
@@ -336,7 +332,7 @@ TEST_F(cFileDisk, MissingFileAndMissingFolderRaise53And76) {
   EXPECT_EQ(OpenError(f, data_.Path()).Number, 75);  // a folder is no file
 }
 
-TEST_F(cFileDisk, BinaryFileIsReadThroughTheConverter) {
+TEST_F(cFileDisk, BinaryFileIsReadThroughTheConverterWhoseTextReopeningLeaves) {
   const std::string path = data_ / "x.ini";
   krun::WriteBinaryIniFile(path, kBinaryText);
   const std::string binary = ReadFile(path);
@@ -353,9 +349,7 @@ TEST_F(cFileDisk, BinaryFileIsReadThroughTheConverter) {
   EXPECT_FALSE(fs::exists(path + ".txt"));
   EXPECT_EQ(ReadFile(path), binary);
   EXPECT_TRUE(TmpIsEmpty());
-}
-
-TEST_F(cFileDisk, ReopeningLeavesTheConvertedFileForTheNextOne) {
+  // Reopening leaves the converted text for the next file.
   const std::string a = data_ / "a.ini", b = data_ / "b.ini";
   krun::WriteBinaryIniFile(a, kBinaryText);
   WriteFile(b, "only\r\n");

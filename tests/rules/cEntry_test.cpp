@@ -33,26 +33,22 @@ TEST(cEntry, ASingleLineEntryRefusesASecondLineButNotAFirstOneAfterAFailure) {
   EXPECT_EQ(e->Count(), 1);
 }
 
-TEST(cEntry, KeyInOtherCaseIsAcceptedOtherKeyChangesNothingAndNoRuleNoLine) {
+TEST(cEntry, OnlyGoodLinesInAnyCaseOfTheKeyTakeASlotAndNoneWithoutARule) {
   auto e = HpType(true, false);
   e->SetValues("HP_TYPE", "1", 1);
   EXPECT_EQ(ErrorOf([&] { e->SetValues("hp_typo", "2", 2); }), 10203);
   EXPECT_EQ(e->Count(), 1);
   EXPECT_EQ(e->Occurrence(1).Value(1).Value(), Variant(int32_t{1}));
-  cEntry none;
-  EXPECT_EQ(ErrorOf([&] { none.SetValues("x", "1", 1); }), 10202);
-  EXPECT_EQ(ErrorOf([&] { none.AddValue("", vtLong, 1, false); }), 10202);
-}
-
-TEST(cEntry, FailedLineLeavesNextGoodLineItsSlot) {
-  auto e = HpType(true, false);
-  e->SetValues("hp_Type", "1", 1);
+  // Failed lines leave the next good line its slot.
   EXPECT_EQ(ErrorOf([&] { e->SetValues("hp_Type", "1, 2", 2); }), 10205);
   EXPECT_EQ(ErrorOf([&] { e->SetValues("hp_Type", "x", 3); }), 10101);
   e->SetValues("hp_Type", "4", 4);
   ASSERT_EQ(e->Count(), 2);
   EXPECT_EQ(e->Occurrence(2).FileLine(), 4);
   EXPECT_EQ(e->Occurrence(2).Value(1).Value(), Variant(int32_t{4}));
+  cEntry none;
+  EXPECT_EQ(ErrorOf([&] { none.SetValues("x", "1", 1); }), 10202);
+  EXPECT_EQ(ErrorOf([&] { none.AddValue("", vtLong, 1, false); }), 10202);
 }
 
 TEST(cEntry, CloneHasTheRuleButNoLines) {

@@ -38,7 +38,7 @@ class SettingsTest : public test::LogFixture {
   std::string db_;
 };
 
-TEST_F(SettingsTest, RoundTripThroughTheDatabase) {
+TEST_F(SettingsTest, RoundTripThroughTheDatabaseAndSettingTheNameAgainSavesIntoTheOldOneFirst) {
   Sql("UPDATE _bc_Settings SET VDPath = '', LogPath = '', OverwriteLog = 0");
   std::unique_ptr<cSettings> s;
   ASSERT_EQ(Load(s, db_), -1);
@@ -54,10 +54,6 @@ TEST_F(SettingsTest, RoundTripThroughTheDatabase) {
   EXPECT_EQ(s->VDPath(), "C:\\Games\\Vandrel \xE9");
   EXPECT_EQ(s->LogPath(), "/var/log/ketch");
   EXPECT_EQ(s->OverwriteLog(), "2");
-}
-
-TEST_F(SettingsTest, SettingTheNameAgainSavesIntoTheOldDatabaseFirst) {
-  std::unique_ptr<cSettings> s;
   ASSERT_EQ(Load(s, db_), -1);
   s->VDPath("/g");
   s->SettingsDBName("");

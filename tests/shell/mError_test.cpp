@@ -20,7 +20,7 @@ namespace {
 using test::LogFixture;
 using test::ProgramEnded;
 
-TEST(ErrorText, CodesOfTheTableCarryTheirNumberAndOthersAreUnknown) {
+TEST(ErrorText, CodesOfTheTableCarryTheirNumberOthersAreUnknownAndOwnErrorsNameTheProgramAndClass) {
   struct Case {
     int16_t code;
     const char* text;
@@ -36,9 +36,6 @@ TEST(ErrorText, CodesOfTheTableCarryTheirNumberAndOthersAreUnknown) {
   // Gaps of the table and codes outside it.
   for (int16_t code : {10105, 10200, 10213, 10300, 10307, 10100, 0, -1, 13, 32767})
     EXPECT_EQ(ErrorText(code), "Unknown Error") << code;
-}
-
-TEST(ErrorText, OwnErrorCarriesProgramNameAndClass) {
   Error e = OwnError(10205, ".Entry");
   EXPECT_EQ(e.Number, 10205);
   EXPECT_EQ(e.Source, App::EXEName() + ".Entry");
@@ -126,13 +123,17 @@ TEST_F(LogLineTest, TheBoxIsCutPast32000CharactersFromThe6000th) {
 
 class LogRecordTest : public LogFixture {};
 
-TEST_F(LogRecordTest, ErrorReportHasFourLinesAndNoTrailingBreak) {
+TEST_F(LogRecordTest, AnErrorReportHasFourLinesAndEndProgramCommitsFirst) {
   LogError(Error(-2147220480, "ketch.cFile", "KRUN finished with error"), "ReadINIFile");
   EXPECT_EQ(LogFile(),
             "Error : KRUN finished with error\r\n"
             "Number: -2147220480\r\n"
             "Source: ketch.cFile\r\n"
             "ReadINIFile\r\n");
+  bool committed = false;
+  SetBeforeEndHook([&] { committed = true; });
+  EXPECT_THROW(EndProgram(), ProgramEnded);
+  EXPECT_TRUE(committed);
 }
 
 TEST_F(LogRecordTest, WarningsPointAtTheHeaderLinePlusTheIndex) {
@@ -164,7 +165,7 @@ TEST_F(LogRecordTest, WarningsPointAtTheHeaderLinePlusTheIndex) {
   }
 }
 
-TEST_F(LogRecordTest, LocationWarningOfAFileNamedNowhere) {
+TEST_F(LogRecordTest, ALocationWarningOfAFileNamedNowhereAndAFatalErrorEndingWithStatus2) {
   LocationRecord l{"N/A", 0, "N/A", "N/A", "missions\\x.ini", 0};
   LogLocationWarning(l, 10306);
   EXPECT_EQ(LogFile(),
@@ -172,9 +173,7 @@ TEST_F(LogRecordTest, LocationWarningOfAFileNamedNowhere) {
             "      Section [N/A] line 0\r\n"
             "      10306 - Could not open referred file !N/A!missions\\x.ini!\r\n"
             "\r\n");
-}
-
-TEST_F(LogRecordTest, FatalErrorShowsTheBoxAndEndsWithStatus2) {
+  std::filesystem::remove(dir_ / "ketch.log");
   EXPECT_EQ(EndStatus([] {
               FatalError(Error(53, "ketch", "File not found"), "OpenSettingsDB: Unable to open settings database");
             }),
@@ -183,13 +182,6 @@ TEST_F(LogRecordTest, FatalErrorShowsTheBoxAndEndsWithStatus2) {
             "OpenSettingsDB: Unable to open settings database\r\n\r\n"
             "Error: File not found\r\nNumber: 53\r\nSource: ketch\r\n");
   EXPECT_EQ(LogFile(), "");
-}
-
-TEST_F(LogRecordTest, EndProgramCommitsFirst) {
-  bool committed = false;
-  SetBeforeEndHook([&] { committed = true; });
-  EXPECT_THROW(EndProgram(), ProgramEnded);
-  EXPECT_TRUE(committed);
 }
 
 TEST(ApiErrorText, SystemTextOrEmpty) {

@@ -38,7 +38,6 @@ class Child {
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;
 
-  pid_t Pid() const { return pid_; }
   // What it wrote so far.
   std::string Out() const;
   std::string Err() const;
