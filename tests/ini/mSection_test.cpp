@@ -13,6 +13,15 @@ namespace {
 
 using test::CrLf;
 
+// The bytes of a file, what the reader or the check makes of them, and the
+// findings it logs.
+struct Case {
+  const char* name;
+  std::string bytes;
+  std::vector<std::string> result;
+  std::vector<std::string> findings = {};
+};
+
 class SectionTest : public test::ReaderFixture {
  protected:
   // Every section of the bytes as "name@line: [key|value]...".
@@ -38,33 +47,28 @@ class SectionTest : public test::ReaderFixture {
 };
 
 TEST_F(SectionTest, HeadersLinesAndThePushedBackHeader) {
-  struct Case {
-    const char* name;
-    std::string bytes;
-    std::vector<std::string> sections;
-    std::vector<std::string> findings;
-  } cases[] = {
-      {"empty", "", {}, {}},
-      {"no header", CrLf({"a = 1", "b = 2"}), {}, {}},
-      {"lines before the header", CrLf({"a = 1", "; c", "", "[Ship]", "b = 2"}), {"Ship@4: [b|2]"}, {}},
-      {"header only", "[Ship]", {"Ship@1:"}, {}},
-      {"cleaned header", " \t[Ship] ; note", {"Ship@1:"}, {}},
-      {"empty name", "[]", {"@1:"}, {}},
-      {"brackets inside", "[[a]]", {"[a]@1:"}, {}},
+  const Case cases[] = {
+      {"empty", "", {}},
+      {"no header", CrLf({"a = 1", "b = 2"}), {}},
+      {"lines before the header", CrLf({"a = 1", "; c", "", "[Ship]", "b = 2"}), {"Ship@4: [b|2]"}},
+      {"header only", "[Ship]", {"Ship@1:"}},
+      {"cleaned header", " \t[Ship] ; note", {"Ship@1:"}},
+      {"empty name", "[]", {"@1:"}},
+      {"brackets inside", "[[a]]", {"[a]@1:"}},
       {"no closing bracket", CrLf({"[Ship", "a = 1"}), {"Ship@1: [a|1]"},
        {"10301 - Section has no closing bracket ![Ship!!"}},
       {"text after the bracket", "[Ship]x", {"Ship]x@1:"}, {"10301 - Section has no closing bracket ![Ship]x!!"}},
       {"a bracket alone", "[", {"@1:"}, {"10301 - Section has no closing bracket ![!!"}},
       {"entry forms", CrLf({"[S]", "a=b", " k  =  v , w ", "bare", "=x", "k =", "a = b = c"}),
-       {"S@1: [a|b] [k|v , w] [bare|] [=x|] [k|] [a|b = c]"}, {}},
+       {"S@1: [a|b] [k|v , w] [bare|] [=x|] [k|] [a|b = c]"}},
       {"blank and comment lines skipped", CrLf({"[S]", "", "a = 1", "; c", "", "b = 2", ""}),
-       {"S@1: [a|1] [b|2]"}, {}},
+       {"S@1: [a|1] [b|2]"}},
       {"next header pushed back", CrLf({"[A]", "a = 1", "[B]", "[C]", "c = 3"}),
-       {"A@1: [a|1]", "B@3:", "C@4: [c|3]"}, {}},
+       {"A@1: [a|1]", "B@3:", "C@4: [c|3]"}},
   };
   for (const auto& c : cases) {
     box_.clear();
-    EXPECT_EQ(Sections(c.bytes), c.sections) << c.name;
+    EXPECT_EQ(Sections(c.bytes), c.result) << c.name;
     EXPECT_EQ(Findings(), c.findings) << c.name;
   }
   // The warning points at the header line.
@@ -89,27 +93,21 @@ TEST_F(SectionTest, ASectionHolds2048EntryLines) {
 }
 
 TEST_F(SectionTest, DoSectionWarnsAboutEachBadLineAndStoresTheGoodOnes) {
-  struct Case {
-    const char* name;
-    std::string bytes;
-    std::vector<std::string> findings;
-    std::vector<std::string> stored;
-  } cases[] = {
+  const Case cases[] = {
       {"good lines, in the order of the rules",
        CrLf({"[Ship]", "hp = h, p1, p2", "ids_name = 5", "NICKNAME = a", "hp = h2"}),
-       {},
        {"ships|ship|C:\\g\\x.ini|1", "  1|nickname|4|a", "  1|ids_name|3|5", "  1|hp|2|h,p1,p2", "  1|hp|5|h2"}},
-      {"section name in other case", CrLf({"[SHIP]", "nickname = a"}), {},
+      {"section name in other case", CrLf({"[SHIP]", "nickname = a"}),
        {"ships|ship|C:\\g\\x.ini|1", "  1|nickname|2|a"}},
-      {"unknown section", CrLf({"[Station]", "nickname = x"}), {"10305 - Unknown Section !nickname!x!"}, {}},
-      {"unknown section without lines", "[Station]", {"10305 - Unknown Section ![Station]!!"}, {}},
+      {"unknown section", CrLf({"[Station]", "nickname = x"}), {}, {"10305 - Unknown Section !nickname!x!"}},
+      {"unknown section without lines", "[Station]", {}, {"10305 - Unknown Section ![Station]!!"}},
       {"findings of the lines",
        CrLf({"[Ship]", "hit_pts = 5", "ids_name = 2147483648", "ids_name = x", "ids_name = 1, 2", "hp =",
              "nickname = a", "nickname = b"}),
+       {"ships|ship|C:\\g\\x.ini|1", "  1|nickname|7|a"},
        {"10302 - Unknown Entry !hit_pts!5!", "10104 - Value Overflow !ids_name!2147483648!",
         "10101 - Value Type Mismatch !ids_name!x!", "10205 - Too Many Values !ids_name!1, 2!",
-        "10212 - Too Few Values !hp!!", "10209 - Entry is Not Multiline !nickname!b!"},
-       {"ships|ship|C:\\g\\x.ini|1", "  1|nickname|7|a"}},
+        "10212 - Too Few Values !hp!!", "10209 - Entry is Not Multiline !nickname!b!"}},
   };
   for (const auto& c : cases) {
     ASSERT_TRUE(InitData());  // a fresh store for each case
@@ -117,7 +115,7 @@ TEST_F(SectionTest, DoSectionWarnsAboutEachBadLineAndStoresTheGoodOnes) {
     box_.clear();
     Check(c.bytes);
     EXPECT_EQ(Findings(), c.findings) << c.name;
-    EXPECT_EQ(Stored(), c.stored) << c.name;
+    EXPECT_EQ(Stored(), c.result) << c.name;
   }
 }
 
