@@ -20,7 +20,7 @@ struct Command {
   std::string input = {};              // the bytes on standard input
   int inputFd = -1;                    // or this descriptor as standard input
   std::function<void()> prepare = {};  // runs in the child just before the program
-  double timeout = 0;             // seconds until the program is killed; 0: never
+  double timeout = 0;                  // seconds until the program is killed; 0: never
 };
 
 struct RunResult {
