@@ -15,6 +15,13 @@
 #include "shell/mError.h"
 
 namespace ketch {
+namespace {
+
+FileOpener opener = nullptr;
+
+}  // namespace
+
+void SetFileOpener(FileOpener o) { opener = o; }
 
 void ReadINIFile(const std::string& A, const std::string& P, LocationRecord& L) {
   LogLine("    Processing " + P);
@@ -29,7 +36,10 @@ void ReadINIFile(const std::string& A, const std::string& P, LocationRecord& L) 
 
     cFile reader;
     try {
-      reader.FileName(P);
+      if (opener)
+        opener(reader, P);
+      else
+        reader.FileName(P);
     } catch (const Error& e) {
       // A name that leads to a folder or to an unreadable file is as unusable
       // as a missing one; one bad name must not end the whole run.

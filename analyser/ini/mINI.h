@@ -8,6 +8,8 @@
 
 namespace ketch {
 
+class cFile;
+
 // Reads, tests and stores the file at path P under area A. A file already
 // read is skipped ("Already parsed. Skipped."), a missing one is warned 10306
 // against L, the place that named it. Unexpected failures are logged with the
@@ -18,5 +20,10 @@ void ReadINIFile(const std::string& A, const std::string& P, LocationRecord& L);
 // binary file there can be converted ahead; a file already read is left out.
 // Raises nothing.
 void ReadAhead(const std::string& P);
+
+// How ReadINIFile opens a path: reader.FileName(path), unless an opener has
+// been set (tests give the lines of a path from memory). Null restores it.
+using FileOpener = void (*)(cFile& reader, const std::string& path);
+void SetFileOpener(FileOpener opener);
 
 }  // namespace ketch

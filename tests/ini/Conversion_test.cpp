@@ -18,22 +18,17 @@
 #include "TestUtil.h"
 #include "ini/cFile.h"
 #include "platform/App.h"
-#include "shell/LogFixture.h"
+#include "LogFixture.h"
 #include "shell/mError.h"
 
 namespace ketch {
 namespace {
 
 namespace fs = std::filesystem;
+using test::OpenDescriptors;
 using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
-
-int OpenDescriptors() {
-  int n = 0;
-  for ([[maybe_unused]] const auto& e : fs::directory_iterator("/proc/self/fd")) ++n;
-  return n;
-}
 
 std::vector<std::string> Lines(const std::string& path) {
   cFile f;
@@ -51,11 +46,6 @@ class ConvertAheadTest : public test::LogFixture {
     App::SetPath(prog_.Path());
     UseConverter("");
   }
-  void TearDown() override {
-    StopConvertingAhead();
-    App::SetPath("");
-    LogFixture::TearDown();
-  }
 
   // A converter that notes its run, does before first (shell text) and then
   // runs the real krun.
@@ -72,8 +62,15 @@ class ConvertAheadTest : public test::LogFixture {
   }
   // Waits until the converter has started n times.
   void AwaitRuns(int n) const {
-    for (int i = 0; i < 2000 && Runs() < n; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    test::WaitFor([&] { return Runs() >= n; }, 10);
     ASSERT_GE(Runs(), n);
+  }
+  // Once the converting thread is stopped, no descriptor of it is left open
+  // and no file in the temporary folder.
+  void ExpectNothingLeft(int descriptorsBefore) {
+    StopConvertingAhead();
+    EXPECT_EQ(OpenDescriptors(), descriptorsBefore);
+    EXPECT_TRUE(fs::is_empty(tmp_.Path()));
   }
   std::string Binary(const std::string& name, const std::string& text) {
     const std::string path = data_ / name;
@@ -94,9 +91,7 @@ TEST_F(ConvertAheadTest, QueuedFileIsReadFromItsConversionAheadAndNotConvertedAg
   AwaitRuns(1);
   EXPECT_EQ(Lines(a), (std::vector<std::string>{"[A]", "x = 1", ""}));
   EXPECT_EQ(Runs(), 1);
-  StopConvertingAhead();
-  EXPECT_EQ(OpenDescriptors(), before);
-  EXPECT_TRUE(fs::is_empty(tmp_.Path()));
+  ExpectNothingLeft(before);
 }
 
 TEST_F(ConvertAheadTest, FileChangedAfterItsConversionIsConvertedAgain) {
@@ -132,9 +127,7 @@ TEST_F(ConvertAheadTest, PassedAndUnqueuedFilesLeaveNothingOpenOrBehind) {
   EXPECT_EQ(Lines(d), (std::vector<std::string>{"[D]", ""}));  // never queued
   EXPECT_EQ(Lines(a), (std::vector<std::string>{"[A]", ""}));  // given up: converted again
   EXPECT_EQ(Runs(), 5);
-  StopConvertingAhead();
-  EXPECT_EQ(OpenDescriptors(), before);
-  EXPECT_TRUE(fs::is_empty(tmp_.Path()));
+  ExpectNothingLeft(before);
 }
 
 TEST_F(ConvertAheadTest, AFilePassedWhileItConvertsIsLeftToTheThreadWhenPassedAgain) {
@@ -151,9 +144,7 @@ TEST_F(ConvertAheadTest, AFilePassedWhileItConvertsIsLeftToTheThreadWhenPassedAg
   AwaitRuns(3);
   std::this_thread::sleep_for(std::chrono::milliseconds(800));  // a's conversion ends
   EXPECT_EQ(Lines(a), (std::vector<std::string>{"[A]", ""}));
-  StopConvertingAhead();
-  EXPECT_EQ(OpenDescriptors(), before);
-  EXPECT_TRUE(fs::is_empty(tmp_.Path()));
+  ExpectNothingLeft(before);
 }
 
 TEST_F(ConvertAheadTest, EndingTheProgramWaitsForTheConverterAndRemovesItsFolder) {
@@ -162,11 +153,7 @@ TEST_F(ConvertAheadTest, EndingTheProgramWaitsForTheConverterAndRemovesItsFolder
   ConvertAhead(a);
   AwaitRuns(1);
   EXPECT_FALSE(fs::is_empty(tmp_.Path()));
-  try {
-    EndProgram();
-  } catch (const test::ProgramEnded& e) {
-    EXPECT_EQ(e.status, 3);
-  }
+  EXPECT_EQ(EndStatus([] { EndProgram(); }), 3);
   EXPECT_TRUE(fs::is_empty(tmp_.Path()));
   // Queuing again afterwards works with a new folder.
   ConvertAhead(a);

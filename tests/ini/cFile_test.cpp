@@ -9,10 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "ErrorOf.h"
 #include "KrunWriter.h"
 #include "TestUtil.h"
 #include "platform/App.h"
-#include "shell/LogFixture.h"
+#include "LogFixture.h"
 
 namespace ketch {
 namespace {
@@ -142,17 +143,7 @@ TEST(cFile, CommentAndTabAreFoundAtEveryPositionOfLongLines) {
 
 class cFileLog : public test::LogFixture {
  protected:
-  std::vector<std::string> LogLines() {
-    std::vector<std::string> lines;
-    std::string log = LogFile();
-    for (size_t pos = 0; pos < log.size();) {
-      size_t end = log.find("\r\n", pos);
-      if (end == std::string::npos) end = log.size();
-      lines.push_back(log.substr(pos, end - pos));
-      pos = end + 2;
-    }
-    return lines;
-  }
+  std::vector<std::string> LogLines() { return test::TextLines(LogFile()); }
 };
 
 struct RepairCase {
@@ -215,21 +206,11 @@ TEST_F(cFileLog, MalformedLinesAreRepairedAndLogged) {
     want.insert(want.end(), c.lines.begin(), c.lines.end());
     want.push_back({"last", 4});
     EXPECT_EQ(ReadAll(f), want) << c.name;
-    EXPECT_EQ(c.log.empty() ? std::vector<std::string>{} : LogLines(), c.log) << c.name;
+    EXPECT_EQ(LogLines(), c.log) << c.name;
   }
 }
 
-TEST_F(cFileLog, RepairAtTheVeryEndKeepsItsRestPending) {
-  cFile f;
-  f.OpenSource("x.ini", std::make_unique<MemoryLineSource>("separable = true = last"));
-  EXPECT_EQ(f.ReadLine(), "separable = true");
-  EXPECT_FALSE(f.EndOfFile());
-  EXPECT_EQ(f.ReadLine(), "last");
-  EXPECT_TRUE(f.EndOfFile());
-  EXPECT_EQ(f.LineNum(), 1);
-}
-
-TEST_F(cFileLog, BacklineHasOneSlotAndIsCleanedAgain) {
+TEST_F(cFileLog, BacklineHasOneSlotAndIsCleanedAgainAndARepairAtTheVeryEndKeepsItsRestPending) {
   cFile f;
   f.OpenSource("x.ini", std::make_unique<MemoryLineSource>("a\r\nb\r\n"));
   EXPECT_EQ(f.ReadLine(), "a");
@@ -249,18 +230,19 @@ TEST_F(cFileLog, BacklineHasOneSlotAndIsCleanedAgain) {
   EXPECT_EQ(LogLines(), (std::vector<std::string>{
                             "WARN: File x.ini line 2",
                             "      !offer_missions! line found. Changed to !offer_missions = true!"}));
+  f.OpenSource("x.ini", std::make_unique<MemoryLineSource>("separable = true = last"));
+  EXPECT_EQ(f.ReadLine(), "separable = true");
+  EXPECT_FALSE(f.EndOfFile());
+  EXPECT_EQ(f.ReadLine(), "last");
+  EXPECT_TRUE(f.EndOfFile());
+  EXPECT_EQ(f.LineNum(), 1);
 }
 
 TEST(cFile, ReadingPastTheEndRaisesError62) {
   cFile f;
   f.OpenSource("x.ini", std::make_unique<MemoryLineSource>("a"));
   f.ReadLine();
-  try {
-    f.ReadLine();
-    FAIL() << "no error";
-  } catch (const Error& e) {
-    EXPECT_EQ(e.Number, errEndOfFile);
-  }
+  EXPECT_EQ(ErrorOf([&] { f.ReadLine(); }), errEndOfFile);
   cFile closed;
   EXPECT_TRUE(closed.EndOfFile());
   EXPECT_THROW(closed.ReadLine(), Error);
@@ -274,10 +256,6 @@ class cFileDisk : public test::LogFixture {
     LogFixture::SetUp();
     App::SetPath(KETCH_PROGRAM_DIR);
   }
-  void TearDown() override {
-    App::SetPath("");
-    LogFixture::TearDown();
-  }
   bool TmpIsEmpty() const { return fs::is_empty(tmp_.Path()); }
 
   TempDir data_;
@@ -289,15 +267,11 @@ const std::vector<std::string> kConverted = {"[Ship]", "name = li_gun", "hit_pts
                                              "separable = true", ""};
 
 Error OpenError(cFile& f, const std::string& path) {
-  try {
-    f.FileName(path);
-  } catch (const Error& e) {
-    return e;
-  }
-  return Error(0, "", "no error");
+  return RaisedBy([&] { f.FileName(path); });
 }
 
-TEST_F(cFileDisk, TextFileIsReadAsItIs) {
+TEST_F(cFileDisk, TextFilesAreReadAsTheyAreAlsoEmptyAndAtAWindowsStylePath) {
+  App::SetPath(data_.Path());  // no converter here: a conversion would fail
   const std::string path = data_ / "plain.ini";
   WriteFile(path, "[S]\r\n\tk = v ; c\r\nlast");
   cFile f;
@@ -306,6 +280,18 @@ TEST_F(cFileDisk, TextFileIsReadAsItIs) {
   EXPECT_EQ(f.LineNum(), 0);
   EXPECT_EQ(ReadAll(f), (std::vector<Line>{{"[S]", 1}, {"k = v", 2}, {"last", 3}}));
   EXPECT_EQ(f.FileName(), path);
+
+  WriteFile(data_ / "empty.ini", "");
+  f.FileName(data_ / "empty.ini");
+  EXPECT_TRUE(f.EndOfFile());
+  EXPECT_EQ(f.LineNum(), 0);
+  EXPECT_FALSE(f.IsConverted());
+
+  WriteFile(data_ / "DATA/Ships/ship.ini", "a = 1\r\n");
+  const std::string windows = data_.Path() + "\\data\\SHIPS\\Ship.INI";
+  f.FileName(windows);
+  EXPECT_EQ(f.ReadLine(), "a = 1");
+  EXPECT_EQ(f.FileName(), windows);
 }
 
 TEST_F(cFileDisk, FileLargerThanSeveralBlocksGivesEveryLine) {
@@ -322,26 +308,6 @@ TEST_F(cFileDisk, FileLargerThanSeveralBlocksGivesEveryLine) {
   f.FileName(path);
   EXPECT_EQ(Texts(ReadAll(f)), want);
   EXPECT_EQ(f.LineNum(), static_cast<int32_t>(want.size()));
-}
-
-TEST_F(cFileDisk, EmptyFileIsAtItsEndAtOnce) {
-  App::SetPath(data_.Path());  // no converter here: a conversion would fail
-  const std::string path = data_ / "empty.ini";
-  WriteFile(path, "");
-  cFile f;
-  f.FileName(path);
-  EXPECT_TRUE(f.EndOfFile());
-  EXPECT_EQ(f.LineNum(), 0);
-  EXPECT_FALSE(f.IsConverted());
-}
-
-TEST_F(cFileDisk, WindowsStylePathIsOpened) {
-  WriteFile(data_ / "DATA/Ships/ship.ini", "a = 1\r\n");
-  cFile f;
-  const std::string path = data_.Path() + "\\data\\SHIPS\\Ship.INI";
-  f.FileName(path);
-  EXPECT_EQ(f.ReadLine(), "a = 1");
-  EXPECT_EQ(f.FileName(), path);
 }
 
 TEST_F(cFileDisk, MissingFileAndMissingFolderRaise53And76) {
@@ -366,7 +332,7 @@ TEST_F(cFileDisk, MissingFileAndMissingFolderRaise53And76) {
   EXPECT_EQ(OpenError(f, data_.Path()).Number, 75);  // a folder is no file
 }
 
-TEST_F(cFileDisk, BinaryFileIsReadThroughTheConverter) {
+TEST_F(cFileDisk, BinaryFileIsReadThroughTheConverterWhoseTextReopeningLeaves) {
   const std::string path = data_ / "x.ini";
   krun::WriteBinaryIniFile(path, kBinaryText);
   const std::string binary = ReadFile(path);
@@ -383,9 +349,7 @@ TEST_F(cFileDisk, BinaryFileIsReadThroughTheConverter) {
   EXPECT_FALSE(fs::exists(path + ".txt"));
   EXPECT_EQ(ReadFile(path), binary);
   EXPECT_TRUE(TmpIsEmpty());
-}
-
-TEST_F(cFileDisk, ReopeningLeavesTheConvertedFileForTheNextOne) {
+  // Reopening leaves the converted text for the next file.
   const std::string a = data_ / "a.ini", b = data_ / "b.ini";
   krun::WriteBinaryIniFile(a, kBinaryText);
   WriteFile(b, "only\r\n");
@@ -402,26 +366,18 @@ TEST_F(cFileDisk, ReopeningLeavesTheConvertedFileForTheNextOne) {
   EXPECT_TRUE(TmpIsEmpty());
 }
 
-TEST_F(cFileDisk, UsersOwnTextBesideTheBinaryFileSurvives) {
-  const std::string path = data_ / "x.ini";
-  krun::WriteBinaryIniFile(path, kBinaryText);
+TEST_F(cFileDisk, APathWithShellCharactersIsConvertedAndTheUsersOwnTextBesideItSurvives) {
+  const std::string path = data_ / "a b'\"$HOME;`x`|&<>*?/q \"$(false)\";rm -rf.ini";
+  WriteFile(path, krun::TextToBinaryIni(kBinaryText));
   const std::string mine = "my notes\r\nKRUN\0\xff\r\n"s;
   WriteFile(path + ".txt", mine);
   {
     cFile f;
     f.FileName(path);
     EXPECT_EQ(Texts(ReadAll(f)), kConverted);
+    EXPECT_EQ(f.FileName(), path);
   }
   EXPECT_EQ(ReadFile(path + ".txt"), mine);
-}
-
-TEST_F(cFileDisk, PathWithShellCharactersIsConverted) {
-  const std::string path = data_ / "a b'\"$HOME;`x`|&<>*?/q \"$(false)\";rm -rf.ini";
-  WriteFile(path, krun::TextToBinaryIni(kBinaryText));
-  cFile f;
-  f.FileName(path);
-  EXPECT_EQ(Texts(ReadAll(f)), kConverted);
-  EXPECT_EQ(f.FileName(), path);
 }
 
 TEST_F(cFileDisk, FailedConversionRaisesTheConverterErrorAndLeavesNothing) {

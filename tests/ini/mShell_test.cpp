@@ -25,7 +25,7 @@ using test::WriteFile;
 const std::string kSh = "/bin/sh";
 const std::string kKrun = std::string(KETCH_PROGRAM_DIR) + "/krun";
 
-TEST(mShell, ReturnsTheExitStatusOrMinusOne) {
+TEST(mShell, ReturnsTheExitStatusOrMinusOneAndDoesNotWaitOnAPause) {
   const struct {
     const char* name;
     std::vector<std::string> argv;
@@ -38,13 +38,10 @@ TEST(mShell, ReturnsTheExitStatusOrMinusOne) {
       {"not found", {"/nonexistent/krun"}, -1},
       {"not a program", {"/dev/null"}, -1},
       {"nothing", {}, -1},
+      // krun without an argument prints its usage and then reads a character.
+      {"krun pausing after its usage", {kKrun}, 1},
   };
   for (const auto& c : cases) EXPECT_EQ(RunAndWait(c.argv), c.status) << c.name;
-}
-
-TEST(mShell, ConverterThatPausesAfterAnErrorDoesNotWait) {
-  // krun without an argument prints its usage and then reads a character.
-  EXPECT_EQ(RunAndWait({kKrun}), 1);
 }
 
 TEST(mShell, ArgumentsReachTheProgramIntact) {
@@ -61,7 +58,7 @@ TEST(mShell, ArgumentsReachTheProgramIntact) {
   EXPECT_EQ(ReadFile(path + ".txt"), "[S]\r\na = 1\r\n\r\n");
 }
 
-TEST(mShell, ChildHasDevNullStreamsAndNoInheritedDescriptors) {
+TEST(mShell, TheChildHasDevNullStreamsAndInheritsNoDescriptorAndNoIgnoredSignal) {
   TempDir dir;
   // Opened without close-on-exec, as a library might.
   const int held = open((dir / "held").c_str(), O_WRONLY | O_CREAT, 0600);
@@ -74,18 +71,15 @@ TEST(mShell, ChildHasDevNullStreamsAndNoInheritedDescriptors) {
   EXPECT_EQ(RunAndWait({kSh, "-c", script, "sh", out}), 0);
   close(held);
   EXPECT_EQ(ReadFile(out), "/dev/null\n/dev/null\n/dev/null\n");
-}
-
-TEST(mShell, IgnoredSignalIsNotPassedOn) {
-  TempDir dir;
+  // An ignored signal is not passed on.
   struct sigaction ignore {}, old {};
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGPIPE, &ignore, &old);
-  const std::string out = dir / "out";
-  const int32_t status = RunAndWait({kSh, "-c", "grep SigIgn /proc/$$/status > \"$1\"", "sh", out});
+  const std::string signals = dir / "signals";
+  const int32_t status = RunAndWait({kSh, "-c", "grep SigIgn /proc/$$/status > \"$1\"", "sh", signals});
   sigaction(SIGPIPE, &old, nullptr);
   ASSERT_EQ(status, 0);
-  const std::string line = ReadFile(out);
+  const std::string line = ReadFile(signals);
   ASSERT_EQ(line.rfind("SigIgn:\t", 0), 0u) << line;
   const unsigned long long mask = std::stoull(line.substr(8), nullptr, 16);
   EXPECT_EQ(mask & (1ull << (SIGPIPE - 1)), 0u) << line;

@@ -6,7 +6,7 @@
 
 #include "ErrorOf.h"
 #include "platform/Error.h"
-#include "rules/StoreFixture.h"
+#include "StoreFixture.h"
 
 namespace ketch {
 namespace {
@@ -20,8 +20,10 @@ std::unique_ptr<cEntry> HpType(bool multiLine, bool var, int32_t id = 6) {
   return e;
 }
 
-TEST(cEntry, SecondLineOfSingleLineEntryIsRefused) {
+TEST(cEntry, ASingleLineEntryRefusesASecondLineButNotAFirstOneAfterAFailure) {
   auto e = HpType(false, false);
+  EXPECT_EQ(ErrorOf([&] { e->SetValues("hp_Type", "", 9); }), 10212);  // leaves the template
+  EXPECT_EQ(e->Count(), 0);
   e->SetValues("hp_Type", "1", 10);
   EXPECT_EQ(ErrorOf([&] { e->SetValues("hp_Type", "2", 11); }), 10209);
   EXPECT_EQ(e->Count(), 1);
@@ -31,36 +33,22 @@ TEST(cEntry, SecondLineOfSingleLineEntryIsRefused) {
   EXPECT_EQ(e->Count(), 1);
 }
 
-TEST(cEntry, KeyInOtherCaseIsAcceptedOtherKeyChangesNothing) {
+TEST(cEntry, OnlyGoodLinesInAnyCaseOfTheKeyTakeASlotAndNoneWithoutARule) {
   auto e = HpType(true, false);
   e->SetValues("HP_TYPE", "1", 1);
   EXPECT_EQ(ErrorOf([&] { e->SetValues("hp_typo", "2", 2); }), 10203);
   EXPECT_EQ(e->Count(), 1);
   EXPECT_EQ(e->Occurrence(1).Value(1).Value(), Variant(int32_t{1}));
-}
-
-TEST(cEntry, NotInitialisedRefusesLines) {
-  cEntry e;
-  EXPECT_EQ(ErrorOf([&] { e.SetValues("x", "1", 1); }), 10202);
-  EXPECT_EQ(ErrorOf([&] { e.AddValue("", vtLong, 1, false); }), 10202);
-}
-
-TEST(cEntry, FailedLineLeavesNextGoodLineItsSlot) {
-  auto e = HpType(true, false);
-  e->SetValues("hp_Type", "1", 1);
+  // Failed lines leave the next good line its slot.
   EXPECT_EQ(ErrorOf([&] { e->SetValues("hp_Type", "1, 2", 2); }), 10205);
   EXPECT_EQ(ErrorOf([&] { e->SetValues("hp_Type", "x", 3); }), 10101);
   e->SetValues("hp_Type", "4", 4);
   ASSERT_EQ(e->Count(), 2);
   EXPECT_EQ(e->Occurrence(2).FileLine(), 4);
   EXPECT_EQ(e->Occurrence(2).Value(1).Value(), Variant(int32_t{4}));
-}
-
-TEST(cEntry, FailedFirstLineLeavesTheTemplateForTheNextLine) {
-  auto e = HpType(false, false);
-  EXPECT_EQ(ErrorOf([&] { e->SetValues("hp_Type", "", 1); }), 10212);
-  EXPECT_EQ(ErrorOf([&] { e->SetValues("hp_Type", "5", 2); }), 0);
-  EXPECT_EQ(e->Count(), 1);
+  cEntry none;
+  EXPECT_EQ(ErrorOf([&] { none.SetValues("x", "1", 1); }), 10202);
+  EXPECT_EQ(ErrorOf([&] { none.AddValue("", vtLong, 1, false); }), 10202);
 }
 
 TEST(cEntry, CloneHasTheRuleButNoLines) {

@@ -8,12 +8,12 @@
 #include "ErrorOf.h"
 #include "store/mDataDB.h"
 #include "platform/Error.h"
-#include "rules/StoreFixture.h"
+#include "StoreFixture.h"
 
 namespace ketch {
 namespace {
 
-TEST(cSection, EntryKeysIgnoreCaseAndDuplicatesAreRefused) {
+TEST(cSection, EntryKeysIgnoreCaseDuplicatesAreRefusedAndAnEntryWithoutKeyIsFoundByPosition) {
   cSection s;
   s.SectionName("Ship");
   cEntry& engine = s.Add("engine", 1, false, false, false, 1, "Engine");
@@ -24,15 +24,12 @@ TEST(cSection, EntryKeysIgnoreCaseAndDuplicatesAreRefused) {
   EXPECT_EQ(s.Count(), 2);
   EXPECT_EQ(ErrorOf([&] { s.Item("hull"); }), 5);
   EXPECT_EQ(ErrorOf([&] { s.Item(3); }), 9);
-}
-
-TEST(cSection, EntryAddedWithoutKeyIsFoundOnlyByPosition) {
-  cSection s;
-  cEntry& loose = s.Add("loose", 1, false, false, false, 1);
-  EXPECT_EQ(&s.Item(1), &loose);
-  EXPECT_EQ(ErrorOf([&] { s.Item("loose"); }), 5);
-  s.Remove(1);
-  EXPECT_EQ(s.Count(), 0);
+  cSection t;
+  cEntry& loose = t.Add("loose", 1, false, false, false, 1);
+  EXPECT_EQ(&t.Item(1), &loose);
+  EXPECT_EQ(ErrorOf([&] { t.Item("loose"); }), 5);
+  t.Remove(1);
+  EXPECT_EQ(t.Count(), 0);
 }
 
 class SectionStoreTest : public test::StoreFixture {

@@ -1,17 +1,18 @@
+// The settings: their round trip through KETCH.MDB, saving on a change of
+// database, the eight-bit Overwrite value, and the fatal ends of a database
+// that is missing, is no database or holds no readable settings.
 #include "shell/cSettings.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <filesystem>
 
+#include "ErrorOf.h"
 #include "LogFixture.h"
-#include "TestUtil.h"
+#include "Rows.h"
 
 namespace ketch {
 namespace {
-
-using test::ProgramEnded;
 
 // A real copy of the supplied KETCH.MDB, changed through plain SQL.
 class SettingsTest : public test::LogFixture {
@@ -21,44 +22,23 @@ class SettingsTest : public test::LogFixture {
     db_ = dir_ / "KETCH.MDB";
     std::filesystem::copy_file(std::string(KETCH_PROGRAM_DIR) + "/KETCH.MDB", db_);
   }
-  void Sql(const std::string& sql) {
-    sqlite3* h = nullptr;
-    ASSERT_EQ(sqlite3_open(db_.c_str(), &h), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(h, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(h);
-    sqlite3_close(h);
-  }
-  std::string Row() {
-    sqlite3* h = nullptr;
-    sqlite3_open(db_.c_str(), &h);
-    sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(h, "SELECT VDPath, LogPath, OverwriteLog FROM _bc_Settings", -1, &st, nullptr);
-    std::string row;
-    if (sqlite3_step(st) == SQLITE_ROW)
-      for (int i = 0; i < 3; ++i)
-        row += std::string(i ? "|" : "") + reinterpret_cast<const char*>(sqlite3_column_text(st, i));
-    sqlite3_finalize(st);
-    sqlite3_close(h);
-    return row;
-  }
+  void Sql(const std::string& sql) { test::Sql(db_, sql); }
+  std::string Row() { return test::One(db_, "SELECT VDPath, LogPath, OverwriteLog FROM _bc_Settings"); }
   // Loads the settings into a new object; returns the status the program
   // ended with, or -1 when it did not end.
   int Load(std::unique_ptr<cSettings>& s, const std::string& path) {
     s = std::make_unique<cSettings>();
-    try {
-      s->SettingsDBName(path);
-    } catch (const ProgramEnded& e) {
-      // An ended program saves nothing: the object is never destroyed, and
-      // held here so that the leak checker does not count it.
-      static auto* ended = new std::vector<cSettings*>;
-      ended->push_back(s.release());
-      return e.status;
-    }
-    return -1;
+    const int status = EndStatus([&] { s->SettingsDBName(path); });
+    // An ended program saves nothing: the object is never destroyed, and
+    // held here so that the leak checker does not count it.
+    static auto* ended = new std::vector<cSettings*>;
+    if (status >= 0) ended->push_back(s.release());
+    return status;
   }
   std::string db_;
 };
 
-TEST_F(SettingsTest, RoundTripThroughTheDatabase) {
+TEST_F(SettingsTest, RoundTripThroughTheDatabaseAndSettingTheNameAgainSavesIntoTheOldOneFirst) {
   Sql("UPDATE _bc_Settings SET VDPath = '', LogPath = '', OverwriteLog = 0");
   std::unique_ptr<cSettings> s;
   ASSERT_EQ(Load(s, db_), -1);
@@ -74,10 +54,6 @@ TEST_F(SettingsTest, RoundTripThroughTheDatabase) {
   EXPECT_EQ(s->VDPath(), "C:\\Games\\Vandrel \xE9");
   EXPECT_EQ(s->LogPath(), "/var/log/ketch");
   EXPECT_EQ(s->OverwriteLog(), "2");
-}
-
-TEST_F(SettingsTest, SettingTheNameAgainSavesIntoTheOldDatabaseFirst) {
-  std::unique_ptr<cSettings> s;
   ASSERT_EQ(Load(s, db_), -1);
   s->VDPath("/g");
   s->SettingsDBName("");
@@ -89,25 +65,17 @@ TEST_F(SettingsTest, OverwriteLogTakesOnlyWhatFitsEightBits) {
   cSettings s;
   s.OverwriteLog("1");
   EXPECT_EQ(s.OverwriteLog(), "1");
-  try {
-    s.OverwriteLog("300");
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_EQ(e.Number, 6);
-  }
+  EXPECT_EQ(ErrorOf([&] { s.OverwriteLog("300"); }), 6);
   EXPECT_EQ(s.OverwriteLog(), "1");
 }
 
-TEST_F(SettingsTest, MissingDatabaseIsFatalWithTheOpenText) {
+TEST_F(SettingsTest, AMissingDatabaseOrNoDatabaseIsFatalWithTheOpenText) {
   std::unique_ptr<cSettings> s;
   EXPECT_EQ(Load(s, dir_ / "nothing.mdb"), 2);
   EXPECT_EQ(fatal_.rfind("OpenSettingsDB: Unable to open settings database\r\n\r\nError: ", 0), 0u) << fatal_;
   EXPECT_FALSE(std::filesystem::exists(dir_ / "nothing.mdb"));
-}
-
-TEST_F(SettingsTest, NotADatabaseIsFatalWithTheOpenText) {
+  fatal_.clear();
   test::WriteFile(db_, "this is no database, just text long enough to be read as a header.....");
-  std::unique_ptr<cSettings> s;
   EXPECT_EQ(Load(s, db_), 2);
   EXPECT_EQ(fatal_.rfind("OpenSettingsDB: Unable to open settings database", 0), 0u) << fatal_;
 }

@@ -1,3 +1,6 @@
+// The log and its records: the error table, log lines in the file and the
+// box, the box kept short, error, warning and fatal records, the end of the
+// program.
 #include "shell/mError.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +20,7 @@ namespace {
 using test::LogFixture;
 using test::ProgramEnded;
 
-TEST(ErrorText, CodesOfTheTableCarryTheirNumber) {
+TEST(ErrorText, CodesOfTheTableCarryTheirNumberOthersAreUnknownAndOwnErrorsNameTheProgramAndClass) {
   struct Case {
     int16_t code;
     const char* text;
@@ -30,14 +33,9 @@ TEST(ErrorText, CodesOfTheTableCarryTheirNumber) {
       {10306, "10306 - Could not open referred file"},
   };
   for (const auto& c : cases) EXPECT_EQ(ErrorText(c.code), c.text) << c.code;
-}
-
-TEST(ErrorText, GapsAndOutsideGiveUnknownErrorAlone) {
+  // Gaps of the table and codes outside it.
   for (int16_t code : {10105, 10200, 10213, 10300, 10307, 10100, 0, -1, 13, 32767})
     EXPECT_EQ(ErrorText(code), "Unknown Error") << code;
-}
-
-TEST(ErrorText, OwnErrorCarriesProgramNameAndClass) {
   Error e = OwnError(10205, ".Entry");
   EXPECT_EQ(e.Number, 10205);
   EXPECT_EQ(e.Source, App::EXEName() + ".Entry");
@@ -46,27 +44,19 @@ TEST(ErrorText, OwnErrorCarriesProgramNameAndClass) {
 
 class LogLineTest : public LogFixture {};
 
-TEST_F(LogLineTest, AppendsMessageWithCrLfToFileAndBox) {
+TEST_F(LogLineTest, AppendsAnyBytesWithCrLfToFileAndBoxAndNeverTruncates) {
+  test::WriteFile(dir_ / "ketch.log", "old\r\n");
   LogLine("first");
   LogLine(" ");
   LogLine("");
-  EXPECT_EQ(LogFile(), "first\r\n \r\n\r\n");
+  EXPECT_EQ(LogFile(), "old\r\nfirst\r\n \r\n\r\n");
   EXPECT_EQ(box_, "first\r\n \r\n\r\n");
   EXPECT_EQ(repaints_, 3);
-}
-
-TEST_F(LogLineTest, AnyBytesReachTheFileUnchanged) {
   std::string bytes;
   for (int c = 1; c < 256; ++c) bytes += static_cast<char>(c);
   bytes += std::string("a\0b", 3);
   LogLine(bytes);
-  EXPECT_EQ(LogFile(), bytes + "\r\n");
-}
-
-TEST_F(LogLineTest, NeverTruncatesAnExistingLog) {
-  test::WriteFile(dir_ / "ketch.log", "old\r\n");
-  LogLine("new");
-  EXPECT_EQ(LogFile(), "old\r\nnew\r\n");
+  EXPECT_EQ(LogFile(), "old\r\nfirst\r\n \r\n\r\n" + bytes + "\r\n");
 }
 
 TEST_F(LogLineTest, ALogDeletedMovedOrReplacedMeanwhileIsWrittenAtItsPath) {
@@ -90,7 +80,7 @@ TEST_F(LogLineTest, ALogDeletedMovedOrReplacedMeanwhileIsWrittenAtItsPath) {
   EXPECT_EQ(LogFile(), "other\r\nd\r\ne\r\n");
 }
 
-TEST_F(LogLineTest, MissingFolderPutsFourLinesInTheBoxOnly) {
+TEST_F(LogLineTest, AMissingFolderOrALogThatCannotBeWrittenPutsFourLinesInTheBoxOnly) {
   settings_->LogPath(dir_ / "missing");
   LogLine("lost");
   EXPECT_EQ(box_,
@@ -100,9 +90,8 @@ TEST_F(LogLineTest, MissingFolderPutsFourLinesInTheBoxOnly) {
             "         Error src :" + App::EXEName() + "\r\n");
   EXPECT_EQ(repaints_, 0);
   EXPECT_FALSE(std::filesystem::exists(dir_ / "missing"));
-}
-
-TEST_F(LogLineTest, ALogThatCannotBeWrittenIsReportedAndTheCallerGoesOn) {
+  box_.clear();
+  settings_->LogPath(dir_.Path());
   // A folder where the log file should be: no process, root included, may
   // write it.
   std::filesystem::create_directories(dir_ / "ketch.log");
@@ -121,13 +110,10 @@ TEST_F(LogLineTest, BackslashesInTheLogFolderOpenTheRightFile) {
   EXPECT_EQ(test::ReadFile(dir_ / "Logs/ketch.log"), "here\r\n");
 }
 
-TEST_F(LogLineTest, BoxOfExactly32000CharactersIsNotCut) {
+TEST_F(LogLineTest, TheBoxIsCutPast32000CharactersFromThe6000th) {
   box_ = std::string(32000, 'x');
   LogLine("m");
   EXPECT_EQ(box_.size(), 32000u + 3);
-}
-
-TEST_F(LogLineTest, BoxOf32001CharactersKeepsFromThe6000thCharacter) {
   box_ = std::string(5999, 'a') + "B" + std::string(32001 - 6000, 'c');
   LogLine("m");
   EXPECT_EQ(box_.substr(0, 1), "B");
@@ -137,50 +123,49 @@ TEST_F(LogLineTest, BoxOf32001CharactersKeepsFromThe6000thCharacter) {
 
 class LogRecordTest : public LogFixture {};
 
-TEST_F(LogRecordTest, ErrorReportHasFourLinesAndNoTrailingBreak) {
+TEST_F(LogRecordTest, AnErrorReportHasFourLinesAndEndProgramCommitsFirst) {
   LogError(Error(-2147220480, "ketch.cFile", "KRUN finished with error"), "ReadINIFile");
   EXPECT_EQ(LogFile(),
             "Error : KRUN finished with error\r\n"
             "Number: -2147220480\r\n"
             "Source: ketch.cFile\r\n"
             "ReadINIFile\r\n");
+  bool committed = false;
+  SetBeforeEndHook([&] { committed = true; });
+  EXPECT_THROW(EndProgram(), ProgramEnded);
+  EXPECT_TRUE(committed);
 }
 
-TEST_F(LogRecordTest, WarningPointsAtHeaderLinePlusIndex) {
-  SectionRecord r;
-  r.File = "C:\\g\\DATA\\ships.ini";
-  r.SectionName = "Ship";
-  r.LineNo = 10;
-  r.EntryNames[3] = "mass";
-  r.EntryValues[3] = "";
-  LogWarning(r, 10212, 3);
-  EXPECT_EQ(LogFile(),
-            "WARN: File C:\\g\\DATA\\ships.ini line 13\r\n"
-            "      Section [Ship] line 3\r\n"
-            "      10212 - Too Few Values !mass!!\r\n"
-            "\r\n");
+TEST_F(LogRecordTest, WarningsPointAtTheHeaderLinePlusTheIndex) {
+  struct Case {
+    const char *file, *section;
+    int32_t lineNo;
+    int16_t index;
+    const char *key, *value;
+    int16_t code;
+    std::string record;
+  } cases[] = {
+      {"C:\\g\\DATA\\ships.ini", "Ship", 10, 3, "mass", "", 10212,
+       "WARN: File C:\\g\\DATA\\ships.ini line 13\r\n      Section [Ship] line 3\r\n"
+       "      10212 - Too Few Values !mass!!\r\n\r\n"},
+      {"f", "S", 1, 1, "k", "v", 10302, "WARN: File f line 2\r\n      Section [S] line 1\r\n      10302 - Unknown Entry !k!v!\r\n\r\n"},
+      // The file's line is a 32-bit sum.
+      {"", "", 100000, 2048, "", "", 1, "WARN: File  line 102048\r\n      Section [] line 2048\r\n      Unknown Error !!!\r\n\r\n"},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove(dir_ / "ketch.log");
+    SectionRecord r;
+    r.File = c.file;
+    r.SectionName = c.section;
+    r.LineNo = c.lineNo;
+    r.EntryNames[c.index] = c.key;
+    r.EntryValues[c.index] = c.value;
+    LogWarning(r, c.code, c.index);
+    EXPECT_EQ(LogFile(), c.record);
+  }
 }
 
-TEST_F(LogRecordTest, WarningForFirstLineOfSectionOnFirstLine) {
-  SectionRecord r;
-  r.File = "f";
-  r.SectionName = "S";
-  r.LineNo = 1;
-  r.EntryNames[1] = "k";
-  r.EntryValues[1] = "v";
-  LogWarning(r, 10302, 1);
-  EXPECT_EQ(LogFile(), "WARN: File f line 2\r\n      Section [S] line 1\r\n      10302 - Unknown Entry !k!v!\r\n\r\n");
-}
-
-TEST_F(LogRecordTest, WarningLineNumberIsA32BitSum) {
-  SectionRecord r;
-  r.LineNo = 100000;
-  LogWarning(r, 1, 2048);
-  EXPECT_NE(LogFile().find(" line 102048\r\n"), std::string::npos);
-  EXPECT_NE(LogFile().find("Unknown Error !!!"), std::string::npos);
-}
-
-TEST_F(LogRecordTest, LocationWarningOfAFileNamedNowhere) {
+TEST_F(LogRecordTest, ALocationWarningOfAFileNamedNowhereAndAFatalErrorEndingWithStatus2) {
   LocationRecord l{"N/A", 0, "N/A", "N/A", "missions\\x.ini", 0};
   LogLocationWarning(l, 10306);
   EXPECT_EQ(LogFile(),
@@ -188,27 +173,15 @@ TEST_F(LogRecordTest, LocationWarningOfAFileNamedNowhere) {
             "      Section [N/A] line 0\r\n"
             "      10306 - Could not open referred file !N/A!missions\\x.ini!\r\n"
             "\r\n");
-}
-
-TEST_F(LogRecordTest, FatalErrorShowsTheBoxAndEndsWithStatus2) {
-  try {
-    FatalError(Error(53, "ketch", "File not found"), "OpenSettingsDB: Unable to open settings database");
-    FAIL() << "FatalError returned";
-  } catch (const ProgramEnded& e) {
-    EXPECT_EQ(e.status, 2);
-  }
+  std::filesystem::remove(dir_ / "ketch.log");
+  EXPECT_EQ(EndStatus([] {
+              FatalError(Error(53, "ketch", "File not found"), "OpenSettingsDB: Unable to open settings database");
+            }),
+            2);
   EXPECT_EQ(fatal_,
             "OpenSettingsDB: Unable to open settings database\r\n\r\n"
             "Error: File not found\r\nNumber: 53\r\nSource: ketch\r\n");
   EXPECT_EQ(LogFile(), "");
-}
-
-TEST_F(LogRecordTest, EndProgramCommitsFirst) {
-  bool committed = false;
-  SetBeforeEndHook([&] { committed = true; });
-  EXPECT_THROW(EndProgram(), ProgramEnded);
-  SetBeforeEndHook(nullptr);
-  EXPECT_TRUE(committed);
 }
 
 TEST(ApiErrorText, SystemTextOrEmpty) {

@@ -1,0 +1,71 @@
+// Reading one data file, from memory through the file opener: its sections
+// checked and stored under the area, one event pump per section, a file read
+// only once per load, a missing one warned against the place that named it,
+// and a full section that ends the program under ReadINIFile.
+#include "ini/mINI.h"
+
+#include <gtest/gtest.h>
+
+#include "ReaderFixture.h"
+#include "shell/DoEvents.h"
+#include "shell/RunCounts.h"
+
+namespace ketch {
+namespace {
+
+using test::CrLf;
+
+class ReadFileTest : public test::ReaderFixture {
+ protected:
+  LocationRecord Naming() { return {"C:\\g\\EXE\\vandrel.ini", 7, "Data", "ships", "s.ini", 3}; }
+  void Read(const std::string& path, const std::string& area = "ships") {
+    LocationRecord l = Naming();
+    ReadINIFile(area, path, l);
+  }
+};
+
+TEST_F(ReadFileTest, EachFileIsReadOnceWithOnePumpPerSection) {
+  Files()["C:\\g\\DATA\\s.ini"] = CrLf({"; ships", "[Ship]", "nickname = a", "[Ship]", "nickname = b", "mass = 1"});
+  int pumps = 0;
+  SetEventPump([&] { ++pumps; });
+  Read("C:\\g\\DATA\\s.ini");
+  Read("C:\\G\\data\\S.INI", "goods");  // the same file in other letter case
+  EXPECT_EQ(pumps, 2);
+  EXPECT_EQ(box_, CrLf({"    Processing C:\\g\\DATA\\s.ini", "WARN: File C:\\g\\DATA\\s.ini line 6",
+                        "      Section [Ship] line 2", "      10302 - Unknown Entry !mass!1!", "",
+                        "    Processing C:\\G\\data\\S.INI", "Already parsed. Skipped."}));
+  EXPECT_EQ(Stored(), (std::vector<std::string>{"ships|ship|C:\\g\\DATA\\s.ini|2", "ships|ship|C:\\g\\DATA\\s.ini|4",
+                                                "  2|nickname|3|a", "  4|nickname|5|b"}));
+  EXPECT_EQ(Counts().textFiles, 1);
+}
+
+TEST_F(ReadFileTest, AMissingFileIsWarnedAgainstThePlaceThatNamedItOnce) {
+  for (const std::string& path : {dir_ / "none.ini", std::string("C:\\g\\DATA\\no\\none.ini")}) {
+    box_.clear();
+    Read(path);
+    EXPECT_EQ(box_, CrLf({"    Processing " + path, "WARN: File C:\\g\\EXE\\vandrel.ini line 7",
+                          "      Section [Data] line 3", "      10306 - Could not open referred file !ships!s.ini!",
+                          ""}));
+    box_.clear();
+    Read(path);  // counted as read all the same
+    EXPECT_EQ(box_, CrLf({"    Processing " + path, "Already parsed. Skipped."}));
+  }
+  EXPECT_EQ(Counts().textFiles, 0);
+  EXPECT_TRUE(Stored().empty());
+}
+
+TEST_F(ReadFileTest, AFullSectionEndsTheProgramAndKeepsTheFilesBefore) {
+  Files()["a.ini"] = CrLf({"[Ship]", "nickname = a"});
+  std::string big = "[Ship]\r\nnickname = big\r\n";
+  for (int i = 0; i < kSectionCapacity; ++i) big += "hp = h\r\n";
+  Files()["big.ini"] = big;
+  Read("a.ini");
+  box_.clear();
+  EXPECT_EQ(EndStatus([&] { Read("big.ini"); }), 3);
+  EXPECT_EQ(box_, CrLf({"    Processing big.ini", "Error : Subscript out of range", "Number: 9",
+                        "Source: " + App::EXEName(), "ReadINIFile"}));
+  EXPECT_EQ(Stored(), (std::vector<std::string>{"ships|ship|a.ini|1", "  1|nickname|2|a"}));
+}
+
+}  // namespace
+}  // namespace ketch
