@@ -45,6 +45,9 @@ LogBox::LogBox(QWidget* parent) : QPlainTextEdit(parent) {
 void LogBox::AppendText(const std::string& text) {
   text_ += text;
   pending_ += text;
+  // Text that no repaint follows (the notice that the log file could not be
+  // written) must still reach the screen.
+  ShowLater();
 }
 
 void LogBox::KeepFrom(size_t from) {
@@ -67,14 +70,7 @@ void LogBox::Flush() {
 
 void LogBox::ShowEnd(bool now) {
   if (!now && sincePaint_.elapsed() < kPaintIntervalMs) {
-    // The last lines of a burst still reach the screen once events run.
-    if (!endPending_) {
-      endPending_ = true;
-      QTimer::singleShot(kPaintIntervalMs, this, [this] {
-        endPending_ = false;
-        ShowEnd(true);
-      });
-    }
+    ShowLater();
     return;
   }
   Flush();
@@ -82,6 +78,16 @@ void LogBox::ShowEnd(bool now) {
   verticalScrollBar()->setValue(verticalScrollBar()->maximum());
   viewport()->repaint();
   sincePaint_.start();
+}
+
+void LogBox::ShowLater() {
+  // The last lines of a burst reach the screen once events run.
+  if (endPending_) return;
+  endPending_ = true;
+  QTimer::singleShot(kPaintIntervalMs, this, [this] {
+    endPending_ = false;
+    if (reset_ || !pending_.empty()) ShowEnd(true);
+  });
 }
 
 }  // namespace ketch

@@ -30,6 +30,9 @@ class LogBox : public QPlainTextEdit {
   const std::string& Text() const { return text_; }
 
  private:
+  // Shows the end once events run, unless a repaint shows it first.
+  void ShowLater();
+
   std::string text_;
   std::string pending_;  // added since the widget was last brought up to date
   bool reset_ = false;   // trimmed since then: the widget takes the whole text

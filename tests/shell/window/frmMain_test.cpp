@@ -144,6 +144,25 @@ TEST_F(WindowTest, LogBoxShowsTheLogAndStaysShort) {
   EXPECT_EQ(test::ReadFile(dir_ / "ketch.log").size(), 5 + 12 + 400u * 101);
 }
 
+TEST_F(WindowTest, FailureLinesOfAnUnwritableLogShowOnceTheWindowPaints) {
+  frmMain& w = *window_;
+  w.InstallLogView();
+  w.show();
+  const std::string folder = dir_ / "missing";
+  settings_->LogPath(folder);
+  LogLine("lost");
+  LogLine("lost too");
+  const std::string notice = "*******  Unable to log message in file " + folder + "\\ketch.log\r\n";
+  EXPECT_EQ(w.tbLog->Text().rfind(notice, 0), 0u) << w.tbLog->Text();
+  EXPECT_EQ(w.tbLog->Text().find("lost"), std::string::npos);
+  // No repaint at the call; the lines show when events next run.
+  EXPECT_TRUE(w.tbLog->toPlainText().isEmpty());
+  const QString shown = QString::fromStdString(w.tbLog->Text()).replace("\r\n", "\n");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return w.tbLog->toPlainText() == shown; }, 2000))
+      << w.tbLog->toPlainText().toStdString();
+  EXPECT_TRUE(w.tbLog->textCursor().atEnd());
+}
+
 class PickerTest : public ::testing::Test {
  protected:
   test::TempDir dir_;
