@@ -36,8 +36,12 @@ constexpr qint64 kPaintIntervalMs = 30;
 
 LogBox::LogBox(QWidget* parent) : QPlainTextEdit(parent) {
   setReadOnly(true);
-  setLineWrapMode(QPlainTextEdit::NoWrap);
+  // A multi-line box with a vertical bar only: long lines wrap, at a blank
+  // where there is one. Wrapping only shows the text; it adds no characters.
+  setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setUndoRedoEnabled(false);
   sincePaint_.start();
 }

@@ -2,7 +2,9 @@
 #include "shell/window/frmMain.h"
 
 #include <QApplication>
+#include <QScrollBar>
 #include <QTest>
+#include <QTextBlock>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -161,6 +163,26 @@ TEST_F(WindowTest, FailureLinesOfAnUnwritableLogShowOnceTheWindowPaints) {
   EXPECT_TRUE(QTest::qWaitFor([&] { return w.tbLog->toPlainText() == shown; }, 2000))
       << w.tbLog->toPlainText().toStdString();
   EXPECT_TRUE(w.tbLog->textCursor().atEnd());
+}
+
+TEST_F(WindowTest, LongLogLinesWrapWithoutAHorizontalBarAndKeepTheirCount) {
+  frmMain& w = *window_;
+  w.InstallLogView();
+  w.show();
+  std::string line = "WARN: File " + std::string(300, 'd') + "\\ships.ini line 12 " + std::string(400, 'x');
+  LogLine("short");
+  LogLine(line);
+  w.tbLog->ShowEnd(true);
+  QApplication::processEvents();
+  EXPECT_EQ(w.tbLog->Text(), "short\r\n" + line + "\r\n");
+  EXPECT_EQ(w.tbLog->TextLength(), 7 + line.size() + 2);
+  EXPECT_EQ(w.tbLog->toPlainText().toStdString(), "short\n" + line + "\n");
+  EXPECT_FALSE(w.tbLog->horizontalScrollBar()->isVisible());
+  EXPECT_TRUE(w.tbLog->verticalScrollBar()->isVisible());
+  QTextBlock block = w.tbLog->document()->findBlockByNumber(1);
+  ASSERT_TRUE(block.isValid());
+  EXPECT_GT(block.layout()->lineCount(), 2);
+  EXPECT_EQ(w.tbLog->document()->findBlockByNumber(0).layout()->lineCount(), 1);
 }
 
 class PickerTest : public ::testing::Test {
