@@ -46,6 +46,8 @@ frmPath::frmPath(QString& aPath, QWidget* parent) : QDialog(parent), aPath_(aPat
   dlbDir->setGeometry(ToPx(kDir, dpi));
   setTabOrder(dlbDir, dlbDrive);
   setTabOrder(dlbDrive, cmdGo);
+  // The picker opens in the first control of its tab order, not the first made.
+  dlbDir->setFocus();
 
   ShowMessage = [this](const QString& message) { QMessageBox::warning(this, windowTitle(), message); };
   connect(dlbDrive, &QComboBox::currentTextChanged, this, [this] { dlbDrive_Change(); });

@@ -240,5 +240,17 @@ TEST_F(PickerTest, ADriveThatCannotBeOpenedSaysSoAndReturnsToTheRoot) {
   EXPECT_EQ(picker.CurrentFolder(), frmPath::DriveCurrentFolder("/"));
 }
 
+TEST_F(PickerTest, OpensWithTheFocusInTheFolderListThenTabsToTheDriveListAndOk) {
+  QString path = QString::fromStdString(dir_.Path());
+  frmPath picker(path);
+  picker.show();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&picker));
+  EXPECT_EQ(QApplication::focusWidget(), picker.dlbDir);
+  QTest::keyClick(picker.dlbDir, Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), picker.dlbDrive);
+  QTest::keyClick(picker.dlbDrive, Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), picker.cmdGo);
+}
+
 }  // namespace
 }  // namespace ketch
