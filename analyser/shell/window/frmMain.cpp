@@ -132,11 +132,14 @@ void frmMain::Run(const std::function<void()>& command) {
   // process events) is dropped: a second command would corrupt the first.
   if (!command || running_) return;
   running_ = true;
-  struct Done {
-    bool& running;
-    ~Done() { running = false; }
-  } done{running_};
-  command();
+  {
+    struct Done {
+      bool& running;
+      ~Done() { running = false; }
+    } done{running_};
+    command();
+  }
+  if (closePending_) close();
 }
 
 int frmMain::OverwriteChoice(Qt::CheckState state) {
@@ -155,11 +158,17 @@ void frmMain::Browse(QLineEdit* box) {
 
 void frmMain::closeEvent(QCloseEvent* event) {
   // Closing in the middle of a command would end the program with half a run;
-  // the command ends first.
-  if (running_)
-    event->ignore();
-  else
+  // the command ends first, and the caption says the close is not lost. The
+  // log is no place for it: it records the run.
+  if (!running_) {
     QWidget::closeEvent(event);
+    return;
+  }
+  event->ignore();
+  if (!closePending_) {
+    closePending_ = true;
+    setWindowTitle(windowTitle() + " - closing when the command ends");
+  }
 }
 
 void frmMain::resizeEvent(QResizeEvent* event) {

@@ -43,7 +43,7 @@ class frmMain : public QWidget {
   std::function<void()> OnAll, OnDumpRules;
 
   // True while a button's command runs; a second one does not start
-  // meanwhile, and the window does not close.
+  // meanwhile, and a close waits for its end.
   bool CommandRunning() const { return running_; }
 
   // The Overwrite box's states as the stored choice 0 (clear), 1 (ticked)
@@ -89,6 +89,7 @@ class frmMain : public QWidget {
   int Dpi() const;
 
   bool running_ = false;
+  bool closePending_ = false;  // closed during a command
 };
 
 }  // namespace ketch

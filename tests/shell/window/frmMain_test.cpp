@@ -185,6 +185,31 @@ TEST_F(WindowTest, LongLogLinesWrapWithoutAHorizontalBarAndKeepTheirCount) {
   EXPECT_EQ(w.tbLog->document()->findBlockByNumber(0).layout()->lineCount(), 1);
 }
 
+TEST_F(WindowTest, ClosingDuringACommandSaysSoInTheCaptionAndClosesWhenItEnds) {
+  frmMain& w = *window_;
+  w.setWindowTitle("VD INI Analyser  V 0.9.7");
+  w.show();
+  QString during;
+  bool visibleDuring = false;
+  w.OnAll = [&] {
+    w.close();
+    w.close();  // a second try changes nothing
+    visibleDuring = w.isVisible();
+    during = w.windowTitle();
+  };
+  QTest::mouseClick(w.cmdAll, Qt::LeftButton);
+  EXPECT_TRUE(visibleDuring);
+  EXPECT_EQ(during.toStdString(), "VD INI Analyser  V 0.9.7 - closing when the command ends");
+  EXPECT_FALSE(w.isVisible());
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "ketch.log"));
+
+  // Without a command the window closes at once, caption unchanged.
+  frmMain other;
+  other.show();
+  EXPECT_TRUE(other.close());
+  EXPECT_EQ(other.windowTitle().toStdString(), "VD INI Analyser");
+}
+
 class PickerTest : public ::testing::Test {
  protected:
   test::TempDir dir_;
