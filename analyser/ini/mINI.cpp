@@ -66,6 +66,9 @@ void ReadINIFile(const std::string& A, const std::string& P, LocationRecord& L) 
 }
 
 void ReadAhead(const std::string& P) {
+  // Before the first load ReadINIFile fails on its first file, and that is
+  // where the failure must be reported; nothing will be read to convert for.
+  if (!RuleBaseLoaded()) return;
   if (!FilesRead().Contains(P)) ConvertAhead(P);
 }
 

@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "LogFixture.h"
+#include "Rows.h"
 #include "TestUtil.h"
 #include "platform/App.h"
 #include "shell/DoEvents.h"
@@ -116,6 +117,46 @@ TEST_F(CommandsTest, AllRunsInTheWindowAndNoSecondCommandStartsMeanwhile) {
   SetEventPump(nullptr);
   Click(w.cmdInitDB);
   EXPECT_EQ(inits, 1);
+}
+
+TEST_F(CommandsTest, AllBeforeInitDBLogsTheWalkUpToTheFirstFileThenEndsInReadINIFile) {
+  // All is enabled from the start, so this order is one click away. Reading
+  // ahead must not make the failure show up earlier or elsewhere.
+  frmMain& w = *window_;
+  const std::string game = dir_ / "game";
+  const std::string mainIni = game + "\\EXE\\vandrel.ini";
+  const std::string other = test::One(bin_ + "/KETCH.MDB", "SELECT Value FROM _bc_OtherINI ORDER BY DB_ID");
+  struct Case {
+    const char* name;
+    std::string vandrel;  // empty: there is none
+    std::string before;   // how the log goes on up to the error report
+  } cases[] = {
+      {"the walk's first file", "[Data]\r\nbases =\r\nsolar = s.ini\r\n",
+       "Processing " + mainIni + "\r\n    Processing Section [Data]\r\n" +
+           "        NOT Processing (in Ketch v 0.9.7) bases \r\n        Processing solar s.ini\r\n" +
+           "    Processing " + game + "\\DATA\\s.ini\r\n"},
+      {"the first of the other files", "",
+       "Done Processing " + mainIni + "\r\n\r\n\r\nReading files for other INIs\r\n    Processing " + game +
+           "\\DATA\\" + other + "\r\n"},
+  };
+  settings_->OverwriteLog("0");  // no header: the log holds the run alone
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(game);
+    std::filesystem::remove(dir_ / "log/ketch.log");
+    if (!c.vandrel.empty()) test::WriteFile(game + "/EXE/vandrel.ini", c.vandrel);
+    test::WriteFile(game + "/DATA/s.ini", "[System]\r\nnickname = s\r\n");
+    w.tbVDPath->setText(QString::fromStdString(game));
+    EXPECT_EQ(EndStatus([&] { Click(w.cmdAll); }), exitEnded);
+    const std::string log = Log();
+    const size_t report = log.rfind("Error : ");
+    ASSERT_NE(report, std::string::npos) << log;
+    EXPECT_EQ(log.rfind("Processing " + mainIni + "\r\n", 0), 0u) << log;
+    EXPECT_TRUE(log.substr(0, report).ends_with(c.before)) << log;
+    EXPECT_TRUE(log.ends_with("\r\nReadINIFile\r\n")) << log;
+    EXPECT_EQ(log.find("10303"), std::string::npos) << log;
+    EXPECT_FALSE(w.CommandRunning());
+  }
 }
 
 }  // namespace
