@@ -14,6 +14,17 @@
 #include "shell/window/frmMain.h"
 
 namespace ketch {
+namespace {
+
+// The log view when there is no window to log into: only the fatal box, for
+// the settings store's failures before the window opens and after it closed.
+LogView FatalBoxOnly() {
+  LogView view;
+  view.ShowFatal = [](const std::string& message) { ShowFatalBox(nullptr, message); };
+  return view;
+}
+
+}  // namespace
 
 void WireCommands(frmMain& window) {
   window.OnInitDB = [] { return cmdInitDB(); };
@@ -24,10 +35,7 @@ void WireCommands(frmMain& window) {
 int SubMain(int argc, char** argv) {
   QApplication app(argc, argv);
 
-  // Start-up failures show the fatal box before any window exists.
-  LogView startup;
-  startup.ShowFatal = [](const std::string& message) { ShowFatalBox(nullptr, message); };
-  SetLogView(startup);
+  SetLogView(FatalBoxOnly());
 
   auto settings = std::make_unique<cSettings>();
   SetSettings(settings.get());
@@ -52,12 +60,17 @@ int SubMain(int argc, char** argv) {
   window.show();
   int status = app.exec();
 
-  // Normal end: the settings object saves on destruction.
+  EndWindowRun(std::move(settings));
+  return status;
+}
+
+void EndWindowRun(std::unique_ptr<cSettings> settings) {
+  // Normal end: the settings object saves on destruction, and a failed save
+  // is told in the box as at start-up.
   SetEventPump(nullptr);
-  SetLogView(LogView{});
+  SetLogView(FatalBoxOnly());
   settings.reset();
   SetSettings(nullptr);
-  return status;
 }
 
 }  // namespace ketch

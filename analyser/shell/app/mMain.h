@@ -2,8 +2,11 @@
 // buttons to the commands.
 #pragma once
 
+#include <memory>
+
 namespace ketch {
 
+class cSettings;
 class frmMain;
 
 // Opens the main window on the settings of KETCH.MDB in the program folder
@@ -12,5 +15,10 @@ int SubMain(int argc, char** argv);
 
 // Gives the window's buttons the commands Init DB, All and Dump.
 void WireCommands(frmMain& window);
+
+// The normal end of a run with the window, once it has closed: the window's
+// hooks go and the settings are saved. A failed save shows the fatal box and
+// ends the program.
+void EndWindowRun(std::unique_ptr<cSettings> settings);
 
 }  // namespace ketch
