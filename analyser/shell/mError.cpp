@@ -20,6 +20,8 @@ namespace ketch {
 namespace {
 
 constexpr const char* kCrLf = "\r\n";
+// The text of any code outside the table.
+constexpr const char* kUnknownError = "Unknown Error";
 // The box keeps its text short: past this many characters the next message
 // first drops everything before character kTrimFrom (1-based).
 constexpr size_t kBoxLimit = 32000;
@@ -135,7 +137,7 @@ Finding FindingOf(int16_t code, const std::string& section, int16_t sectionLine,
   f.Value = value;
   f.Code = code;
   const char* text = TableText(code);
-  f.Text = text ? text : "Unknown Error";
+  f.Text = text ? text : kUnknownError;
   return f;
 }
 
@@ -173,7 +175,7 @@ const char* TableText(int16_t code) {
 
 std::string ErrorText(int16_t code) {
   const char* text = TableText(code);
-  return text ? std::to_string(code) + " - " + text : "Unknown Error";
+  return text ? std::to_string(code) + " - " + text : kUnknownError;
 }
 
 bool IsFinding(int32_t number) { return number > 10000 && number <= 32767; }

@@ -173,10 +173,15 @@ TEST_F(CheckTest, BadCommandLinesEndWithStatus1AndAMessageAndWriteNothing) {
   }
   EXPECT_EQ(test::TreeSums(bin_), program);
   EXPECT_TRUE(std::filesystem::is_empty(log_));
+  // A findings file that was there stays as it was when the run is refused.
+  test::WriteFile(findings, "earlier");
+  auto r = Ketch({"check", "--findings", findings, "--write-baseline", dir_ / "no/such/b.jsonl", "game/DATA"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(test::ReadFile(findings), "earlier");
 
   // A folder without .ini files only warns.
   std::filesystem::create_directories(dir_ / "empty/sub");
-  const auto r = Ketch({"check", "empty", "game/DATA/sub"});
+  r = Ketch({"check", "empty", "game/DATA/sub"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "ketch: warning: no .ini file below empty\n");
   EXPECT_EQ(r.out, "checked 1 files (0 binary), 3 lines: no findings\n");

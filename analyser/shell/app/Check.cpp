@@ -55,7 +55,7 @@ bool CheckFiles(const std::vector<std::string>& paths, std::vector<std::string>&
 
 std::string CheckOutput(const Finding& f, CheckFormat format, const FindingPaths& paths) {
   switch (format) {
-    case CheckFormat::Text: return TextRecord(f, paths);
+    case CheckFormat::Text: return TextRecord(f);
     case CheckFormat::Json: return JsonLine(f, paths) + "\n";
     case CheckFormat::Gcc: break;
   }

@@ -3,6 +3,9 @@
 // want it; paths are the ones found on disk.
 #include "shell/app/FindingsOutput.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -42,12 +45,21 @@ std::string Trimmed(const std::string& s) {
   return from == std::string::npos ? std::string() : s.substr(from, s.find_last_not_of(" \t\r") - from + 1);
 }
 
+// ASCII only, whatever the locale says of other bytes.
+bool IsAsciiAlnum(unsigned char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 // Percent-encodes all but the unreserved characters and "/".
 std::string PercentEncode(const std::string& path) {
   static const char* hex = "0123456789ABCDEF";
   std::string out;
   for (unsigned char c : path) {
-    if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~' || c == '/') {
+    if (IsAsciiAlnum(c) || c == '-' || c == '.' || c == '_' || c == '~' || c == '/') {
       out += static_cast<char>(c);
     } else {
       out += '%';
@@ -61,9 +73,8 @@ std::string PercentEncode(const std::string& path) {
 std::string PercentDecode(const std::string& uri) {
   std::string out;
   for (size_t i = 0; i < uri.size(); ++i) {
-    if (uri[i] == '%' && i + 2 < uri.size() && std::isxdigit(static_cast<unsigned char>(uri[i + 1])) &&
-        std::isxdigit(static_cast<unsigned char>(uri[i + 2]))) {
-      out += static_cast<char>(std::stoi(uri.substr(i + 1, 2), nullptr, 16));
+    if (uri[i] == '%' && i + 2 < uri.size() && HexDigit(uri[i + 1]) >= 0 && HexDigit(uri[i + 2]) >= 0) {
+      out += static_cast<char>(HexDigit(uri[i + 1]) * 16 + HexDigit(uri[i + 2]));
       i += 2;
     } else {
       out += uri[i];
@@ -78,8 +89,9 @@ std::string PathOfUri(const std::string& uri) {
   return PercentDecode(uri.starts_with(scheme) ? uri.substr(scheme.size()) : uri);
 }
 
-std::string FileUri(const std::string& absolute) {
-  std::string uri = "file://" + PercentEncode(absolute);
+// The URI of a folder, as a base: it ends in "/".
+std::string FolderUri(const std::string& absolute) {
+  std::string uri = FindingPaths::Uri(absolute);
   if (!uri.ends_with('/')) uri += '/';
   return uri;
 }
@@ -122,12 +134,12 @@ std::string NativePath(const std::string& gamePath) {
 FindingPaths::FindingPaths(const std::string& base) {
   std::error_code ec;
   if (base.empty()) {
-    baseUri_ = FileUri(std::filesystem::current_path(ec).string());
+    baseUri_ = FolderUri(std::filesystem::current_path(ec).string());
     return;
   }
   base_ = NativePath(base);
   while (base_.size() > 1 && base_.ends_with('/')) base_.pop_back();
-  baseUri_ = FileUri(std::filesystem::absolute(base_, ec).lexically_normal().string());
+  baseUri_ = FolderUri(std::filesystem::absolute(base_, ec).lexically_normal().string());
 }
 
 std::string FindingPaths::Reported(const std::string& gamePath) const {
@@ -147,7 +159,7 @@ std::string GccLine(const Finding& f, const FindingPaths& paths) {
   return line + ": warning: " + Message(f);
 }
 
-std::string TextRecord(const Finding& f, const FindingPaths&) {
+std::string TextRecord(const Finding& f) {
   std::string text = Utf8(WarningRecord(f));
   std::string out;
   for (char c : text)
@@ -196,7 +208,7 @@ std::string SarifLog(const std::vector<Finding>& findings, const FindingPaths& p
   Json run = {{"tool", {{"driver", driver}}},
               {"originalUriBaseIds", {{"SRCROOT", {{"uri", paths.BaseUri()}}}}},
               {"results", results}};
-  Json log = {{"$schema", "https://json.schemastore.org/sarif-2.1.0.json"},
+  Json log = {{"$schema", "https://docs.oasis-open.org/sarif/sarif/v2.1.0/errata01/os/schemas/sarif-schema-2.1.0.json"},
               {"version", "2.1.0"},
               {"runs", Json::array({run})}};
   return log.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
@@ -293,8 +305,8 @@ std::map<int16_t, int64_t> CountByCode(const std::vector<Finding>& findings) {
 
 FindingsRun::~FindingsRun() {
   SetFindingSink(nullptr);
-  for (FILE* f : {findings_, baselineOut_})
-    if (f) std::fclose(f);
+  for (int fd : {findings_, baselineOut_})
+    if (fd >= 0) close(fd);
 }
 
 bool FindingsRun::Open(const FindingOptions& options, std::string& error) {
@@ -303,34 +315,34 @@ bool FindingsRun::Open(const FindingOptions& options, std::string& error) {
   filter_.ignore = options.ignore;
   filter_.useBaseline = !options.baselineFile.empty();
   if (filter_.useBaseline && !filter_.baseline.Load(options.baselineFile, error)) return false;
-  // Both files are created before the run, so that one that cannot be
-  // refuses the run before anything is done; a file made here and then not
-  // used goes again.
+  // Both files are opened before the run, so that one that cannot be
+  // refuses the run before anything is done. Nothing is cut until the end: a
+  // refused run leaves a file as it was, and one it made goes again.
   std::vector<std::string> made;
-  auto create = [&](const std::string& path, FILE*& file) {
+  auto openOutput = [&](const std::string& path, int& fd) {
     if (path.empty()) return true;
-    const bool existed = std::filesystem::exists(path);
-    file = std::fopen(path.c_str(), "wb");
-    if (!file) {
-      error = "cannot create the findings file " + path + ": " + std::strerror(errno);
-      return false;
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      made.push_back(path);
+      return true;
     }
-    if (!existed) made.push_back(path);
-    return true;
+    if (errno == EEXIST) fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) error = "cannot create the findings file " + path + ": " + std::strerror(errno);
+    return fd >= 0;
   };
-  if (create(options.findingsFile, findings_) && create(options.writeBaselineFile, baselineOut_)) return true;
-  for (FILE*& f : {std::ref(findings_), std::ref(baselineOut_)}) {
-    if (f) std::fclose(f);
-    f = nullptr;
+  if (openOutput(options.findingsFile, findings_) && openOutput(options.writeBaselineFile, baselineOut_)) return true;
+  for (int* fd : {&findings_, &baselineOut_}) {
+    if (*fd >= 0) close(*fd);
+    *fd = -1;
   }
-  for (const std::string& path : made) std::remove(path.c_str());
+  for (const std::string& path : made) unlink(path.c_str());
   return false;
 }
 
 void FindingsRun::Start(const FindingPaths& paths, std::function<void(const Finding&)> onReported) {
   paths_ = paths;
   SetFindingSink([this, onReported = std::move(onReported)](const Finding& f) {
-    if (baselineOut_) all_.push_back(f);
+    if (baselineOut_ >= 0) all_.push_back(f);
     if (!filter_.Reports(f, paths_)) return;
     reported_.push_back(f);
     if (onReported) onReported(f);
@@ -340,18 +352,23 @@ void FindingsRun::Start(const FindingPaths& paths, std::function<void(const Find
 bool FindingsRun::Finish(std::string& error) {
   SetFindingSink(nullptr);
   bool ok = true;
-  auto write = [&](FILE*& file, const std::string& path, const std::vector<Finding>& findings) {
-    if (!file) return;
+  auto writeOutput = [&](int& fd, const std::string& path, const std::vector<Finding>& findings) {
+    if (fd < 0) return;
     const std::string text = FindingsFileText(path, findings, paths_);
-    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    if (std::fclose(file) != 0 || !written) {
+    bool written = ftruncate(fd, 0) == 0;
+    for (size_t done = 0; written && done < text.size();) {
+      const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+      if (n < 0 && errno != EINTR) written = false;
+      if (n > 0) done += static_cast<size_t>(n);
+    }
+    if (close(fd) != 0 || !written) {
       error = "cannot write the findings file " + path + ": " + std::strerror(errno);
       ok = false;
     }
-    file = nullptr;
+    fd = -1;
   };
-  write(findings_, options_.findingsFile, reported_);
-  write(baselineOut_, options_.writeBaselineFile, all_);
+  writeOutput(findings_, options_.findingsFile, reported_);
+  writeOutput(baselineOut_, options_.writeBaselineFile, all_);
   return ok;
 }
 

@@ -7,7 +7,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <functional>
 #include <map>
 #include <set>
@@ -48,9 +47,9 @@ std::string NativePath(const std::string& gamePath);
 // "PATH:LINE: warning: CODE - TEXT [Section] key", the form editors' and CI's
 // problem matchers read (no line end).
 std::string GccLine(const Finding& f, const FindingPaths& paths);
-// The log's warning record of the finding with its path as reported and LF
+// The log's warning record of the finding, paths as logged, in UTF-8 with LF
 // line ends, followed by an empty line as in the log.
-std::string TextRecord(const Finding& f, const FindingPaths& paths);
+std::string TextRecord(const Finding& f);
 // One JSON object, on one line: file, line, section, key, value, code, text,
 // and namedAt {file, line} where the file was named in a game file.
 std::string JsonLine(const Finding& f, const FindingPaths& paths);
@@ -67,9 +66,9 @@ std::string FindingsFileText(const std::string& fileName, const std::vector<Find
 bool ParseCodes(const std::string& list, std::set<int16_t>& codes, std::string& error);
 
 // Findings already known, from an earlier findings file. A finding matches
-// one of them when file, code, section, key and value (the line's text) are
-// the same; line numbers move and are not compared. Each known finding
-// matches once.
+// one of them when file (in any letter case), code, section, key and value
+// (the line's text) are the same; line numbers move and are not compared.
+// Each known finding matches once.
 class Baseline {
  public:
   // Reads a findings file, JSON Lines or SARIF (told apart by its content);
@@ -137,8 +136,8 @@ class FindingsRun {
   FindingFilter filter_;
   FindingPaths paths_;
   std::vector<Finding> all_, reported_;
-  FILE* findings_ = nullptr;
-  FILE* baselineOut_ = nullptr;
+  int findings_ = -1;     // descriptor of the findings file
+  int baselineOut_ = -1;  // of the new baseline
 };
 
 }  // namespace ketch
