@@ -160,7 +160,15 @@ std::string GccLine(const Finding& f, const FindingPaths& paths) {
 }
 
 std::string TextRecord(const Finding& f) {
-  std::string text = Utf8(WarningRecord(f));
+  // Paths may already be UTF-8 (as the file system gave them); game text is not.
+  auto path = [](const std::string& p) { return IsUtf8(p) ? p : Cp1252ToUtf8(p); };
+  Finding u = f;
+  u.File = path(f.File);
+  u.NamedIn = path(f.NamedIn);
+  u.Section = Utf8(f.Section);
+  u.Key = Utf8(f.Key);
+  u.Value = Utf8(f.Value);
+  const std::string text = WarningRecord(u);
   std::string out;
   for (char c : text)
     if (c != '\r') out += c;

@@ -73,6 +73,16 @@ TEST(GccLine, EditorsReadBackFileLineCodeAndTextAndAWholeFileFindingHasNoLine) {
             "DATA/s.ini: warning: 10306 - Could not open referred file [Data] ships");
 }
 
+TEST(TextRecord, TheLogsRecordInUtf8WithLfEndsAndTheNamingPlaceForAMissingFile) {
+  // A path from the file system is UTF-8 already; game text is code page 1252.
+  EXPECT_EQ(TextRecord(At("mods/caf\xC3\xA9.ini", 12, 10101, "Sh\xEFp", "k\xE9y", "v")),
+            "WARN: File mods/caf\xC3\xA9.ini line 12\n      Section [Sh\xC3\xAFp] line 2\n"
+            "      10101 - Value Type Mismatch !k\xC3\xA9y!v!\n\n");
+  EXPECT_EQ(TextRecord(Missing("G\\DATA\\s.ini", "G\\EXE\\vandrel.ini", 4)),
+            "WARN: File G\\EXE\\vandrel.ini line 4\n      Section [Data] line 2\n"
+            "      10306 - Could not open referred file !ships!s.ini!\n\n");
+}
+
 TEST(FindingPaths, BelowTheBaseRelativeElsewhereAsTheyAreAndURIsEncoded) {
   test::TempDir dir;
   test::WriteFile(dir / "game/DATA/Ships/a.ini", "");
