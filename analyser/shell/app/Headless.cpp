@@ -43,6 +43,31 @@ bool CodesOption(const QCommandLineParser& parser, const QCommandLineOption& opt
   return false;
 }
 
+// Runs init, all and dump in the order given, then the summary when all ran;
+// the status they end with.
+int RunCommands(const QStringList& commands) {
+  bool initFailed = false, ranAll = false;
+  int status = exitNormal;
+  for (const QString& command : commands) {
+    if (command == "init") {
+      initFailed = !cmdInitDB();
+    } else if (command == "all") {
+      if (initFailed) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "ketch: 'all' refused: 'init' failed (see the log)\n");
+        status = exitAllRefused;
+        break;
+      }
+      cmdAll();
+      ranAll = true;
+    } else if (command == "dump") {
+      cmdDumpRules();
+    }
+  }
+  if (ranAll) Print(stdout, SummaryText());
+  return status;
+}
+
 }  // namespace
 
 int RunHeadless(int argc, char** argv) {
@@ -204,24 +229,7 @@ int RunHeadless(int argc, char** argv) {
         !options.failOn.empty())
       run.Start(FindingPaths(settings->VDPath()));
 
-    bool initFailed = false, ranAll = false;
-    for (const QString& command : commands) {
-      if (command == "init") {
-        initFailed = !cmdInitDB();
-      } else if (command == "all") {
-        if (initFailed) {
-          std::fflush(stdout);
-          std::fprintf(stderr, "ketch: 'all' refused: 'init' failed (see the log)\n");
-          status = exitAllRefused;
-          break;
-        }
-        cmdAll();
-        ranAll = true;
-      } else if (command == "dump") {
-        cmdDumpRules();
-      }
-    }
-    if (ranAll) Print(stdout, SummaryText());
+    status = RunCommands(commands);
   }
 
   if (std::string error; !run.Finish(error)) {

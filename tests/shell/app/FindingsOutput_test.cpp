@@ -220,37 +220,5 @@ TEST(Baseline, BothFormsKnowMovedLinesOnceAndNothingElse) {
   EXPECT_EQ(baseline.Size(), 0u);
 }
 
-TEST(FindingFilter, SelectedCodesLessIgnoredLessTheBaseline) {
-  test::TempDir dir;
-  const FindingPaths paths;
-  test::WriteFile(dir / "base.jsonl", JsonLine(At("a.ini", 1, 10101), paths) + "\n");
-  struct Case {
-    std::set<int16_t> select, ignore;
-    bool baseline;
-    std::vector<int16_t> reported;  // of 10101 (in the baseline), 10101, 10302, 10305
-  } cases[] = {
-      {{}, {}, false, {10101, 10101, 10302, 10305}},
-      {{10101, 10302}, {}, false, {10101, 10101, 10302}},
-      {{}, {10101}, false, {10302, 10305}},
-      {{10101, 10302}, {10302}, false, {10101, 10101}},
-      {{}, {}, true, {10101, 10302, 10305}},
-      {{10305}, {}, true, {10305}},
-  };
-  for (const auto& c : cases) {
-    FindingFilter filter;
-    filter.select = c.select;
-    filter.ignore = c.ignore;
-    std::string error;
-    filter.useBaseline = c.baseline;
-    if (c.baseline) {
-      ASSERT_TRUE(filter.baseline.Load(dir / "base.jsonl", error)) << error;
-    }
-    std::vector<int16_t> reported;
-    for (const Finding& f : {At("a.ini", 3, 10101), At("a.ini", 4, 10101), At("a.ini", 5, 10302), At("a.ini", 6, 10305)})
-      if (filter.Reports(f, paths)) reported.push_back(f.Code);
-    EXPECT_EQ(reported, c.reported);
-  }
-}
-
 }  // namespace
 }  // namespace ketch
