@@ -24,7 +24,7 @@ fi
 # The version is fixed, so that every machine validates alike; CMake finds the
 # tool in the same folder (KETCH_SARIF_MULTITOOL).
 sarif_version=5.7.0
-sarif_dir=${KETCH_TOOLS:-${XDG_CACHE_HOME:-$HOME/.cache}/ketch-tools}/sarif-multitool-$sarif_version
+sarif_dir=${KETCH_TOOLS:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/ketch-tools}/sarif-multitool-$sarif_version
 sarif_tool=$sarif_dir/node_modules/@microsoft/sarif-multitool-linux/Sarif.Multitool
 if [ ! -x "$sarif_tool" ]; then
   mkdir -p "$sarif_dir"
