@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Runs every benchmark of the whole load on one generated game and prints a
-# table: Ketch (`ketch init all` headless), the two Python peers, the
-# bare-insert limit and the parse limit, each REPS times, interleaved so that
-# the machine's drift hits them alike; medians, min-max spread and ratios.
+# table: Ketch (`ketch init all` headless), `ketch check` of every file, the
+# two Python peers, the bare-insert limit and the parse limit, each REPS
+# times, interleaved so that the machine's drift hits them alike; medians,
+# min-max spread and ratios.
 #
 #   bench/run_all.sh [BUILD_DIR]          (default build-bench, Release)
 #   REPS=5 PRESET=large GAME=/some/game WORK=/tmp/x bench/run_all.sh
+#   ONLY=check bench/run_all.sh           (check and the parse limit alone)
 #
 # GAME skips the generator and measures that game tree instead.
 set -euo pipefail
@@ -14,6 +16,7 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${1:-$ROOT/build-bench}
 REPS=${REPS:-3}
 PRESET=${PRESET:-large}
+ONLY=${ONLY:-}
 WORK=${WORK:-$(mktemp -d /tmp/ketch-bench-XXXXXX)}
 JOBS=${JOBS:-2}
 
@@ -43,7 +46,7 @@ else
   games="$GAME"
   if [ "$PRESET" != small ]; then
     "$BUILD/tools/vdgen" --preset small "$WORK/game-small" >&2
-    games="$games $WORK/game-small"
+    [ "$ONLY" = check ] || games="$games $WORK/game-small"
   fi
 fi
 
@@ -63,6 +66,13 @@ run_ketch() {  # game tag -> "seconds peakKB rows"
   local rows
   rows=$(sqlite3 "$prog/VD.MDB" 'SELECT (SELECT count(*) FROM Sections)+(SELECT count(*) FROM Entries)+(SELECT count(*) FROM "Values")')
   echo "$(cat "$WORK/time-$tag") $rows"
+}
+
+# check stores nothing: the build's program folder is used as it is.
+run_check() {  # game -> "seconds peakKB"
+  settle
+  /usr/bin/time -f "%e %M" -o "$WORK/time-check" "$BIN/ketch" check "$1" >"$WORK/out-check" 2>&1
+  cat "$WORK/time-check"
 }
 
 # The parse limit reads text: binary files converted once, outside the timing.
@@ -85,6 +95,11 @@ results=$WORK/results.tsv
 : >"$results"
 for rep in $(seq "$REPS"); do
   echo "round $rep of $REPS" >&2
+  read -r s kb < <(run_check "$GAME")
+  printf 'ketch_check\t%s\t\t%s\n' "$s" "$kb" >>"$results"
+  out=$("$LIMITS" parse "$list")
+  printf 'parse_limit\t%s\t\t\n' "$(sed 's/.*seconds=\([0-9.]*\).*/\1/' <<<"$out")" >>"$results"
+  [ "$ONLY" = check ] && continue
   read -r s kb rows < <(run_ketch "$GAME" main)
   printf 'ketch\t%s\t%s\t%s\n' "$s" "$rows" "$kb" >>"$results"
   for g in $games; do
@@ -100,8 +115,6 @@ for rep in $(seq "$REPS"); do
   out=$("$LIMITS" insert "$WORK/prog-main/VD.MDB" "$WORK/limit.db" --one-transaction)
   printf 'limit_one_txn\t%s\t%s\t\n' "$(sed 's/.*seconds=\([0-9.]*\).*/\1/' <<<"$out")" \
     "$(sed 's/rows=\([0-9]*\).*/\1/' <<<"$out")" >>"$results"
-  out=$("$LIMITS" parse "$list")
-  printf 'parse_limit\t%s\t\t\n' "$(sed 's/.*seconds=\([0-9.]*\).*/\1/' <<<"$out")" >>"$results"
   for peer in configparser lineloop; do
     settle
     out=$(/usr/bin/time -f "%M" -o "$WORK/time-peer" python3 "$ROOT/bench/peer_$peer.py" "$GAME" "$BIN/krun" "$WORK/peer.db")
@@ -122,6 +135,7 @@ def med(name):
     return statistics.median(r[0] for r in rows[name])
 labels = {
     "ketch": "ketch init all (headless)",
+    "ketch_check": "ketch check, every file",
     "ketch_small": "ketch init all, small preset",
     "limit_per_file": "limit: bare inserts, 1 txn/file",
     "limit_one_txn": "limit: bare inserts, 1 txn, idx after",
@@ -140,10 +154,13 @@ for name in labels:
     peak = max(x[2] for x in r) / 1024
     print(f"{labels[name]:40} {m:9.2f} {lo:7.2f}-{hi:<7.2f} {100 * (hi - lo) / m:6.0f}% {n:9d} "
           f"{(n / m if n else 0):9.0f} {(f'{peak:.0f}' if peak else ''):>8}")
-k = med("ketch")
-kr = rows["ketch"][0][1] / k
 print()
 print("ratios (medians):")
+print(f"  check time / parse limit time (same rounds)           {med('ketch_check') / med('parse_limit'):6.1f}   target <= 3")
+if "ketch" not in rows:
+    sys.exit(0)
+k = med("ketch")
+kr = rows["ketch"][0][1] / k
 print(f"  ketch rows/s / bare-insert limit rows/s (1 txn/file)  {kr / (rows['limit_per_file'][0][1] / med('limit_per_file')):6.2f}   target >= 0.90")
 print(f"  ketch rows/s / one-transaction limit rows/s           {kr / (rows['limit_one_txn'][0][1] / med('limit_one_txn')):6.2f}")
 print(f"  configparser peer time / ketch time                   {med('peer_configparser') / k:6.2f}   target >= 2")

@@ -11,6 +11,7 @@
 #include "ini/mINI.h"
 #include "ini/mSection.h"
 #include "platform/App.h"
+#include "shell/RunCounts.h"
 #include "shell/cSettings.h"
 #include "shell/mError.h"
 
@@ -60,6 +61,7 @@ void ReadGameINI() {
     }
   } catch (const Error& e) {
     // The walk ends here; the passes after it still run.
+    ++ErrorReports();
     LogLine("ERR : File " + reader.FileName() + " line " + std::to_string(reader.LineNum()));
     LogLine("      " + std::to_string(e.Number) + " -- " + e.Description + " -- " + e.Source);
     return;

@@ -45,20 +45,22 @@ void ReadINIFile(const std::string& A, const std::string& P, LocationRecord& L) 
       // as a missing one; one bad name must not end the whole run.
       if (e.Number != errFileNotFound && e.Number != errPathNotFound && e.Number != errPathFileAccess)
         throw;
-      LogLocationWarning(L, errCouldNotOpenReferredFile);
+      LogLocationWarning(L, errCouldNotOpenReferredFile, P);
       return;
     }
 
     ++(reader.IsConverted() ? Counts().binaryFiles : Counts().textFiles);
     // The rows of one file go in together; a query that follows references
     // sees only files whose rows are complete.
-    BeginDataTrans();
+    const bool storing = StoresRows();
+    if (storing) BeginDataTrans();
     SectionRecord R;
     while (ReadNextSection(R, reader)) {
       DoSection(A, R);
       DoEvents();
     }
-    CommitDataTrans();
+    Counts().lines += reader.LineNum();
+    if (storing) CommitDataTrans();
   } catch (const Error& e) {
     LogError(e, "ReadINIFile");
     EndProgram();

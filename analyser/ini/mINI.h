@@ -10,10 +10,11 @@ namespace ketch {
 
 class cFile;
 
-// Reads, tests and stores the file at path P under area A. A file already
-// read is skipped ("Already parsed. Skipped."), a missing one is warned 10306
-// against L, the place that named it. Unexpected failures are logged with the
-// context "ReadINIFile" and end the program.
+// Reads, tests and stores the file at path P under area A (stores nothing in
+// a run that stores no rows). A file already read is skipped ("Already
+// parsed. Skipped."), a missing one is warned 10306 against L, the place that
+// named it. Unexpected failures are logged with the context "ReadINIFile" and
+// end the program.
 void ReadINIFile(const std::string& A, const std::string& P, LocationRecord& L);
 
 // Tells the reader that ReadINIFile will soon be given path P, so that a

@@ -80,10 +80,12 @@ void DoSection(const std::string& A, SectionRecord& R) {
           throw;
       }
     }
-    section->File(R.File);
-    section->LineNo(R.LineNo);
-    section->Area(A);
-    section->Store();
+    if (StoresRows()) {
+      section->File(R.File);
+      section->LineNo(R.LineNo);
+      section->Area(A);
+      section->Store();
+    }
     section->Clear();
   } catch (const Error& e) {
     LogError(e, "DoSection");

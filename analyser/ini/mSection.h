@@ -21,8 +21,9 @@ bool ReadNextSection(SectionRecord& R, cFile& F);
 void SplitEntryLine(const std::string& line, std::string& key, std::string& value);
 
 // Tests every entry line of R against the rule of its section and stores the
-// section under area A. Findings become warning records; an unexpected
-// failure is logged with the context "DoSection" and ends the program.
+// section under area A (unless the run stores no rows). Findings become
+// warning records; an unexpected failure is logged with the context
+// "DoSection" and ends the program.
 void DoSection(const std::string& A, SectionRecord& R);
 
 }  // namespace ketch

@@ -10,10 +10,11 @@ RunState& Run() {
   return run;
 }
 
-void StartRun(std::unique_ptr<KeyedCollection<cSection>> ruleBase, StorageSets storage) {
+void StartRun(std::unique_ptr<KeyedCollection<cSection>> ruleBase, StorageSets storage, bool storing) {
   RunState& run = Run();
   run.ruleBase = std::move(ruleBase);
   run.storage = std::move(storage);
+  run.storing = storing;
   run.filesRead = std::make_unique<KeyedCollection<std::string>>();
   Counts() = RunCounts();
 }
@@ -23,6 +24,7 @@ void EndRun() {
   Run().storage = StorageSets();
   Run().ruleBase.reset();
   Run().filesRead.reset();
+  Run().storing = true;
   Counts() = RunCounts();
 }
 

@@ -47,7 +47,7 @@ std::string NumberText(const Variant& v) { return v.IsNull() ? std::string() : v
 // A yes/no column for the dump: null is not true.
 bool Flag(const Variant& v) { return !v.IsNull() && v.AsBool(); }
 
-void Load() {
+void Load(bool storing) {
   auto rs = RuleDB().OpenRecordset("_bc_ListSections", db::dbOpenForwardOnly);
   const ListingColumns c(*rs);
   const int fixedNo = rs->FieldIndex("FixedArgsNo"), multiLine = rs->FieldIndex("IsMultiLine"),
@@ -77,11 +77,14 @@ void Load() {
     }
   }
 
-  db::Database* data = DataDB();
-  if (!data) throw NotSet();
-  StorageSets storage = OpenStorage(*data);
+  StorageSets storage;
+  if (storing) {
+    db::Database* data = DataDB();
+    if (!data) throw NotSet();
+    storage = OpenStorage(*data);
+  }
 
-  StartRun(std::move(base), std::move(storage));
+  StartRun(std::move(base), std::move(storage), storing);
 }
 
 void Dump() {
@@ -115,9 +118,9 @@ void Dump() {
 
 }  // namespace
 
-void InitParse() {
+void InitParse(bool storing) {
   try {
-    Load();
+    Load(storing);
   } catch (const std::exception& e) {
     LogError(AsError(e), "InitParse");
     EndProgram();
@@ -144,6 +147,8 @@ KeyedCollection<std::string>& FilesRead() {
 }
 
 bool RuleBaseLoaded() { return Run().ruleBase != nullptr; }
+
+bool StoresRows() { return Run().storing; }
 
 }  // namespace ketch
 

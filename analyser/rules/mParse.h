@@ -17,9 +17,11 @@ namespace ketch {
 
 // Builds the rule base from _bc_ListSections, opens the storage record sets
 // on the data database and starts a new run with them (an empty set of files
-// already read, counts from zero). Any failure is logged with the context
-// "InitParse" and ends the program; the previous state is then left untouched.
-void InitParse();
+// already read, counts from zero). With storing false the run stores nothing
+// and needs no data database: no record sets are opened. Any failure is
+// logged with the context "InitParse" and ends the program; the previous
+// state is then left untouched.
+void InitParse(bool storing = true);
 
 // Writes the rule listing into the log, one line per section, entry and
 // value. Any failure is logged with the context "DumpRules" and ends the
@@ -36,5 +38,9 @@ KeyedCollection<std::string>& FilesRead();
 
 // True once a load has succeeded.
 bool RuleBaseLoaded();
+
+// False when the current run checks files and stores nothing (InitParse's
+// storing); true otherwise.
+bool StoresRows();
 
 }  // namespace ketch

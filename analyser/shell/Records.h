@@ -1,6 +1,7 @@
-// The section record (one section as read from a file, untyped) and the
+// The section record (one section as read from a file, untyped), the
 // location record (where a file was named), shared by the readers, the walk
-// and the warning records of the log.
+// and the warning records of the log, and the finding: one warning as a
+// record, for whatever lists findings beside the log.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +30,22 @@ struct LocationRecord {
   std::string Key;
   std::string Value;
   int16_t Index = 0;
+};
+
+// One finding about the game's data, as the log's warning record tells it.
+struct Finding {
+  std::string File;  // the file it is about, a game path as logged
+  int32_t Line = 0;  // its line in that file; 0 for the file as a whole
+  std::string Section;
+  int16_t SectionLine = 0;  // the line within the section (the location's index)
+  std::string Key;
+  std::string Value;
+  int16_t Code = 0;
+  std::string Text;  // the error table's text of Code, without the number
+  // A file that could not be opened (10306) was named at this place.
+  bool Named = false;
+  std::string NamedIn;
+  int32_t NamedLine = 0;
 };
 
 }  // namespace ketch

@@ -8,4 +8,9 @@ RunCounts& Counts() {
   return counts;
 }
 
+int64_t& ErrorReports() {
+  static int64_t reports = 0;
+  return reports;
+}
+
 }  // namespace ketch

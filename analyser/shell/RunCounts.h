@@ -1,6 +1,7 @@
-// What a run did, counted as it happens: files read (text and binary),
-// findings per code and repairs. Each rule-base load starts the counts anew,
-// so that they describe the run that the stored rows come from.
+// What a run did, counted as it happens: files and lines read, findings per
+// code and repairs. Each rule-base load starts the counts anew, so that they
+// describe the run that the stored rows come from. Error reports are counted
+// for the whole program, since they decide its exit status.
 #pragma once
 
 #include <cstdint>
@@ -12,10 +13,15 @@ struct RunCounts {
   int64_t textFiles = 0;
   int64_t binaryFiles = 0;
   int64_t repairs = 0;
+  int64_t lines = 0;  // physical lines of the files read
   std::map<int16_t, int64_t> findings;  // warning code -> count
 };
 
 // The counts of the current run.
 RunCounts& Counts();
+
+// Error reports written since the program started (LogError, the walk's ERR
+// lines, log lines the file lost); tests set it back to 0.
+int64_t& ErrorReports();
 
 }  // namespace ketch

@@ -61,6 +61,10 @@ bool cSettings::OpenSettingsDB() {
 
 void cSettings::SaveSettings() {
   if (dbName_.empty() || !db_) return;
+  if (!saveOnClose_) {
+    db_.reset();
+    return;
+  }
   try {
     auto rs = db_->OpenRecordset("_bc_Settings", db::dbOpenDynaset);
     RequireRecord(*rs);

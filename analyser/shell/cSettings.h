@@ -38,6 +38,10 @@ class cSettings {
   // The stored value in decimal.
   std::string OverwriteLog() const { return std::to_string(overwrite_); }
 
+  // False: the settings are not written back, neither on destruction nor on
+  // a change of database (a check leaves the stored settings alone).
+  void SaveOnClose(bool save) { saveOnClose_ = save; }
+
  private:
   void SaveSettings();
   bool OpenSettingsDB();
@@ -45,6 +49,7 @@ class cSettings {
   std::string vdPath_;
   std::string logPath_;
   uint8_t overwrite_ = 0;
+  bool saveOnClose_ = true;
   std::string dbName_;
   std::unique_ptr<db::Database> db_;
 };

@@ -1,5 +1,5 @@
-// The error table, the log, error reports, warning records and the end of the
-// program.
+// The error table, the log, error reports, warning records (and the findings
+// they tell of) and the end of the program.
 #include "shell/mError.h"
 
 #include <fcntl.h>
@@ -20,6 +20,8 @@ namespace ketch {
 namespace {
 
 constexpr const char* kCrLf = "\r\n";
+// The text of any code outside the table.
+constexpr const char* kUnknownError = "Unknown Error";
 // The box keeps its text short: past this many characters the next message
 // first drops everything before character kTrimFrom (1-based).
 constexpr size_t kBoxLimit = 32000;
@@ -44,6 +46,13 @@ std::string& Folder() {
   static std::string folder;
   return folder;
 }
+
+std::function<void(const Finding&)>& FindingSink() {
+  static std::function<void(const Finding&)> sink;
+  return sink;
+}
+
+bool logFileOn = true;
 
 std::vector<std::function<void()>>& EndCleanups() {
   static std::vector<std::function<void()>> cleanups;
@@ -108,9 +117,8 @@ class LogFile {
   ino_t ino_ = 0;
 };
 
-std::string WarningRecord(const std::string& file, int32_t line, const std::string& section,
-                          int32_t sectionLine, int16_t code, const std::string& key,
-                          const std::string& value) {
+std::string RecordText(const std::string& file, int32_t line, const std::string& section,
+                       int32_t sectionLine, int16_t code, const std::string& key, const std::string& value) {
   std::string text;
   text.reserve(64 + file.size() + section.size() + key.size() + value.size());
   text += "WARN: File " + file + " line " + std::to_string(line) + kCrLf;
@@ -119,9 +127,23 @@ std::string WarningRecord(const std::string& file, int32_t line, const std::stri
   return text;
 }
 
+// A finding's fields but its file and line.
+Finding FindingOf(int16_t code, const std::string& section, int16_t sectionLine, const std::string& key,
+                  const std::string& value) {
+  Finding f;
+  f.Section = section;
+  f.SectionLine = sectionLine;
+  f.Key = key;
+  f.Value = value;
+  f.Code = code;
+  const char* text = TableText(code);
+  f.Text = text ? text : kUnknownError;
+  return f;
+}
+
 }  // namespace
 
-std::string ErrorText(int16_t code) {
+const char* TableText(int16_t code) {
   const char* text = nullptr;
   switch (code) {
     case 10101: text = "Value Type Mismatch"; break;
@@ -146,9 +168,14 @@ std::string ErrorText(int16_t code) {
     case 10304: text = "Entry With no Value"; break;
     case 10305: text = "Unknown Section"; break;
     case 10306: text = "Could not open referred file"; break;
-    default: return "Unknown Error";
+    default: break;
   }
-  return std::to_string(code) + " - " + text;
+  return text;
+}
+
+std::string ErrorText(int16_t code) {
+  const char* text = TableText(code);
+  return text ? std::to_string(code) + " - " + text : kUnknownError;
 }
 
 bool IsFinding(int32_t number) { return number > 10000 && number <= 32767; }
@@ -160,7 +187,7 @@ Error OwnError(int16_t code, const std::string& classSuffix) {
 void LogLine(const std::string& message) {
   static LogFile log;
   std::string path = Folder() + "\\ketch.log";
-  const int failure = log.Append(path, message + kCrLf);
+  const int failure = logFileOn ? log.Append(path, message + kCrLf) : 0;
 
   if (failure != 0) {
     // The file copy is lost; the box says why and the caller goes on.
@@ -168,10 +195,13 @@ void LogLine(const std::string& message) {
     size_t slash = file.rfind('/');
     bool folderMissing = failure == ENOENT && slash != std::string::npos;
     Error e = PlatformErrorOf(FileErrorNumber(failure, folderMissing));
-    BoxAppend("*******  Unable to log message in file " + path + kCrLf +
-              "         Error numb:" + std::to_string(e.Number) + kCrLf +
-              "         Error desc:" + e.Description + kCrLf +
-              "         Error src :" + e.Source + kCrLf);
+    const std::string notice = "*******  Unable to log message in file " + path + kCrLf +
+                               "         Error numb:" + std::to_string(e.Number) + kCrLf +
+                               "         Error desc:" + e.Description + kCrLf +
+                               "         Error src :" + e.Source + kCrLf;
+    BoxAppend(notice);
+    ++ErrorReports();
+    if (View().ShowError) View().ShowError(notice);
     return;
   }
   const LogView& view = View();
@@ -181,23 +211,51 @@ void LogLine(const std::string& message) {
 }
 
 void LogError(const Error& error, const std::string& context) {
-  LogLine("Error : " + error.Description + kCrLf + "Number: " + std::to_string(error.Number) +
-          kCrLf + "Source: " + error.Source + kCrLf + context);
+  const std::string report = "Error : " + error.Description + kCrLf + "Number: " + std::to_string(error.Number) +
+                             kCrLf + "Source: " + error.Source + kCrLf + context;
+  ++ErrorReports();
+  LogLine(report);
+  if (View().ShowError) View().ShowError(report + kCrLf);
 }
 
 void LogWarning(const SectionRecord& section, int16_t code, int16_t index) {
   ++Counts().findings[code];
   // The record holds positions 1..2048 only.
   int16_t i = index < 1 ? 1 : (index > kSectionCapacity ? kSectionCapacity : index);
-  LogLine(WarningRecord(section.File, section.LineNo + index, section.SectionName, index, code,
-                        section.EntryNames[i], section.EntryValues[i]));
+  LogLine(RecordText(section.File, section.LineNo + index, section.SectionName, index, code,
+                     section.EntryNames[i], section.EntryValues[i]));
+  if (!FindingSink()) return;
+  Finding f = FindingOf(code, section.SectionName, index, section.EntryNames[i], section.EntryValues[i]);
+  f.File = section.File;
+  f.Line = section.LineNo + index;
+  FindingSink()(f);
 }
 
-void LogLocationWarning(const LocationRecord& location, int16_t code) {
+void LogLocationWarning(const LocationRecord& location, int16_t code, const std::string& namedFile) {
   ++Counts().findings[code];
-  LogLine(WarningRecord(location.File, location.Line, location.Section, location.Index, code,
-                        location.Key, location.Value));
+  LogLine(RecordText(location.File, location.Line, location.Section, location.Index, code, location.Key,
+                     location.Value));
+  if (!FindingSink()) return;
+  Finding f = FindingOf(code, location.Section, location.Index, location.Key, location.Value);
+  if (namedFile.empty()) {
+    f.File = location.File;
+    f.Line = location.Line;
+  } else {
+    // The finding is about the file that was named; the naming line is where.
+    f.File = namedFile;
+    f.Named = true;
+    f.NamedIn = location.File;
+    f.NamedLine = location.Line;
+  }
+  FindingSink()(f);
 }
+
+std::string WarningRecord(const Finding& f) {
+  return f.Named ? RecordText(f.NamedIn, f.NamedLine, f.Section, f.SectionLine, f.Code, f.Key, f.Value)
+                 : RecordText(f.File, f.Line, f.Section, f.SectionLine, f.Code, f.Key, f.Value);
+}
+
+void SetFindingSink(std::function<void(const Finding&)> sink) { FindingSink() = std::move(sink); }
 
 void FatalError(const Error& error, const std::string& context) {
   std::string message = context + kCrLf + kCrLf + "Error: " + error.Description + kCrLf +
@@ -216,6 +274,7 @@ std::string ApiErrorText(int32_t code) {
 }
 
 void SetLogFolder(const std::string& folder) { Folder() = folder; }
+void SetLogFileOn(bool on) { logFileOn = on; }
 const std::string& LogFolder() { return Folder(); }
 
 void SetLogView(LogView view) { View() = std::move(view); }

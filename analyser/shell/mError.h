@@ -3,6 +3,7 @@
 // the fatal error box and the system's error texts.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -13,6 +14,7 @@ namespace ketch {
 
 struct SectionRecord;
 struct LocationRecord;
+struct Finding;
 
 // Exit statuses of the program.
 enum ExitStatus {
@@ -21,6 +23,8 @@ enum ExitStatus {
   exitFatal = 2,       // start-up or settings failure
   exitEnded = 3,       // the program ended itself after an error report
   exitAllRefused = 4,  // all refused because init failed earlier in the run
+  exitFindings = 5,    // normal end with a finding that --fail-on names
+  exitErrorReport = 6, // normal end, but an error report was written
 };
 
 // Error codes of the program's own error table.
@@ -49,6 +53,14 @@ enum ErrorCode : int16_t {
   errCouldNotOpenReferredFile = 10306,
 };
 
+// The codes of the error table, in the table's order.
+inline constexpr std::array<int16_t, 22> kErrorCodes = {
+    10101, 10102, 10103, 10104, 10201, 10202, 10203, 10204, 10205, 10206, 10207,
+    10208, 10209, 10210, 10211, 10212, 10301, 10302, 10303, 10304, 10305, 10306};
+
+// The table's text of a code ("Entry Name Mismatch"), null for any other code.
+const char* TableText(int16_t code);
+
 // True for an error that is a finding about the game's data rather than a
 // fault of the program: a number of the program's own range, above 10000
 // (the codes of the table and the gaps between them).
@@ -72,6 +84,10 @@ void LogLine(const std::string& message);
 void SetLogFolder(const std::string& folder);
 const std::string& LogFolder();
 
+// Off: LogLine writes no ketch.log (the box still gets every message). On by
+// default.
+void SetLogFileOn(bool on);
+
 // Logs "Error : ", "Number: ", "Source: " of the error and the context text.
 void LogError(const Error& error, const std::string& context);
 
@@ -79,8 +95,16 @@ void LogError(const Error& error, const std::string& context);
 // section record.
 void LogWarning(const SectionRecord& section, int16_t code, int16_t index);
 
-// Logs the three-line warning record for the place a file was named.
-void LogLocationWarning(const LocationRecord& location, int16_t code);
+// Logs the three-line warning record for the place a file was named. The
+// finding it emits is about namedFile, when given, rather than that place.
+void LogLocationWarning(const LocationRecord& location, int16_t code, const std::string& namedFile = {});
+
+// Where LogWarning and LogLocationWarning hand one Finding each, beside the
+// log (which does not change); null, the default, hands none.
+void SetFindingSink(std::function<void(const Finding&)> sink);
+
+// The log's three-line warning record of a finding, each line ended by CR LF.
+std::string WarningRecord(const Finding& finding);
 
 // Shows the error with the context in the fatal box (or on standard error when
 // headless) and ends the program with exitFatal. Does not return.
@@ -102,6 +126,9 @@ struct LogView {
   std::function<void()> Repaint;
   // Shows the fatal error box (title = program title) and returns when closed.
   std::function<void(const std::string& message)> ShowFatal;
+  // Told every error report and every notice of a line the log file lost,
+  // beside the box (for a mode that shows no box).
+  std::function<void(const std::string& report)> ShowError;
 };
 void SetLogView(LogView view);
 const LogView& CurrentLogView();

@@ -74,7 +74,8 @@ TEST_F(AnalysisTest, AMissingGameFolderIsReportedAndTheRunGoesOn) {
   SetOtherINIs({"m.ini"});
   game_ = dir_ / "no-such-game";
   auto r = Ketch({"init", "all"});
-  EXPECT_EQ(r.status, 0) << r.err;
+  // The run ends normally, but it read no game: CI must not pass it.
+  EXPECT_EQ(r.status, 6) << r.err;
   ExpectLog("missing_game");
 }
 

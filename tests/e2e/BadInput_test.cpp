@@ -82,11 +82,12 @@ TEST_F(BadInput, FullSectionsOfTheConfigurationAndOfADataFile) {
   EXPECT_EQ(Count(Log(), "Already parsed. Skipped.\r\n"), 2045u);
   EXPECT_EQ(One("VD.MDB", "SELECT count(*) FROM Sections"), "3");
 
-  // One entry line more: the walk ends with its error lines, the passes still run.
+  // One entry line more: the walk ends with its error lines, the passes still
+  // run, and the status tells of the error report.
   GameFile("EXE/vandrel.ini", data + "ships = s0.ini\r\n");
   SetOtherINIs({"s1.ini"});
   r = Checked({"init", "all"}, 60);
-  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.status, 6) << r.err;
   const std::string G = game_;
   EXPECT_NE(Log().find(CrLf({"ERR : File " + G + "\\EXE\\vandrel.ini line 6146", "      9 -- Subscript out of range -- ketch",
                              "", "", "Reading files for other INIs", "    Processing " + G + "\\DATA\\s1.ini"})),

@@ -57,6 +57,10 @@ TEST_F(HeadlessTest, VersionAndHelp) {
   r = Ketch({"--help"});
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("--game"), std::string::npos);
+  // The exit statuses CI relies on are told, beside the commands and options.
+  for (const char* text : {"  5  normal end, and a finding of the --fail-on codes", "  6  normal end, but an error report",
+                           "check PATH...", "--findings <FILE>", "--baseline <FILE>"})
+    EXPECT_NE(r.out.find(text), std::string::npos) << text << "\n" << r.out;
 }
 
 // A second load of the rule base starts the run again: the summary counts the

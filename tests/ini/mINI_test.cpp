@@ -9,6 +9,7 @@
 #include "ReaderFixture.h"
 #include "shell/DoEvents.h"
 #include "shell/RunCounts.h"
+#include "store/mDataDB.h"
 
 namespace ketch {
 namespace {
@@ -65,6 +66,26 @@ TEST_F(ReadFileTest, AFullSectionEndsTheProgramAndKeepsTheFilesBefore) {
   EXPECT_EQ(box_, CrLf({"    Processing big.ini", "Error : Subscript out of range", "Number: 9",
                         "Source: " + App::EXEName(), "ReadINIFile"}));
   EXPECT_EQ(Stored(), (std::vector<std::string>{"ships|ship|a.ini|1", "  1|nickname|2|a"}));
+}
+
+// A check's run: the same lines read, the same findings and repairs logged,
+// the lines counted, and nothing stored, not even an empty transaction.
+TEST_F(ReadFileTest, ARunThatStoresNothingChecksAlikeAndTouchesNoStore) {
+  Files()["s.ini"] = CrLf({"[Ship]", "nickname = a", "ids_name = x", "[Shp]", "nickname = b", "", "[Ship]",
+                           "nickname = c", "hp = h1, h2", "separable"});
+  Read("s.ini");
+  CommitDataFiles();
+  const std::string stored = box_;
+  const auto rows = Stored();
+  ASSERT_EQ(rows.size(), 5u);
+  InitParse(false);
+  box_.clear();
+  Read("s.ini");
+  EXPECT_EQ(box_, stored);
+  EXPECT_EQ(Counts().lines, 10);
+  EXPECT_EQ(Counts().textFiles, 1);
+  EXPECT_FALSE(DataDB()->InTransaction());
+  EXPECT_EQ(Stored(), rows);
 }
 
 }  // namespace

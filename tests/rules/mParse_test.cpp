@@ -127,10 +127,21 @@ TEST_F(ParseTest, BadListingsAreReportedUnderInitParseAndEndTheProgram) {
   }
 }
 
-TEST_F(ParseTest, LoadWithoutDataDatabaseFails) {
+TEST_F(ParseTest, LoadWithoutDataDatabaseFailsUnlessTheRunStoresNothing) {
   DataDBHandle().reset();
   EXPECT_EQ(EndStatus([] { InitParse(); }), 3);
   EXPECT_NE(box_.find("Number: 91\r\n"), std::string::npos) << box_;
+  EXPECT_FALSE(RuleBaseLoaded());
+  box_.clear();
+  InitParse(false);
+  EXPECT_EQ(box_, "");
+  EXPECT_FALSE(StoresRows());
+  EXPECT_EQ(RuleBase().Item("SHIP").Count(), 8);
+  EXPECT_EQ(FilesRead().Count(), 0);
+  // The next load that stores is a storing run again.
+  ASSERT_TRUE(InitData());
+  InitParse();
+  EXPECT_TRUE(StoresRows());
 }
 
 TEST_F(ParseTest, DumpWritesTheListingLineByLine) {

@@ -61,6 +61,20 @@ TEST_F(SettingsTest, RoundTripThroughTheDatabaseAndSettingTheNameAgainSavesIntoT
   EXPECT_EQ(Row().substr(0, 3), "/g|");
 }
 
+TEST_F(SettingsTest, NotSavingOnCloseLeavesTheStoredSettingsAsTheyWereAndClosesTheDatabase) {
+  Sql("UPDATE _bc_Settings SET VDPath = '/stored', LogPath = '/log', OverwriteLog = 1");
+  const std::string bytes = test::ReadFile(db_);
+  std::unique_ptr<cSettings> s;
+  ASSERT_EQ(Load(s, db_), -1);
+  s->SaveOnClose(false);
+  s->VDPath("/changed");
+  s->SettingsDBName("");
+  EXPECT_EQ(s->SettingsDB(), nullptr);
+  s.reset();
+  EXPECT_EQ(Row(), "/stored|/log|1");
+  EXPECT_EQ(test::ReadFile(db_), bytes);
+}
+
 TEST_F(SettingsTest, OverwriteLogTakesOnlyWhatFitsEightBits) {
   cSettings s;
   s.OverwriteLog("1");

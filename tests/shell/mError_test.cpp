@@ -1,6 +1,6 @@
 // The log and its records: the error table, log lines in the file and the
-// box, the box kept short, error, warning and fatal records, the end of the
-// program.
+// box, the box kept short, error, warning and fatal records, the findings
+// handed beside them, the count of error reports, the end of the program.
 #include "shell/mError.h"
 
 #include <gtest/gtest.h>
@@ -9,10 +9,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <functional>
+#include <tuple>
+#include <vector>
 
 #include "LogFixture.h"
 #include "shell/Records.h"
 #include "platform/App.h"
+#include "shell/RunCounts.h"
 
 namespace ketch {
 namespace {
@@ -182,6 +186,108 @@ TEST_F(LogRecordTest, ALocationWarningOfAFileNamedNowhereAndAFatalErrorEndingWit
             "OpenSettingsDB: Unable to open settings database\r\n\r\n"
             "Error: File not found\r\nNumber: 53\r\nSource: ketch\r\n");
   EXPECT_EQ(LogFile(), "");
+}
+
+// Each warning is handed to the sink as one finding, whose record is the very
+// record logged; the log is the same with a sink and without one.
+TEST_F(LogRecordTest, EachWarningIsOneFindingOfTheSinkAndTheLogIsTheSameWithOrWithoutIt) {
+  struct Case {
+    const char* what;
+    std::function<void()> warn;
+    Finding expected;
+  } cases[] = {
+      {"a line of a section",
+       [] {
+         SectionRecord r;
+         r.File = "G\\DATA\\ships.ini";
+         r.SectionName = "Ship";
+         r.LineNo = 10;
+         r.EntryNames[3] = "mass";
+         r.EntryValues[3] = "x, \xE9";
+         LogWarning(r, 10101, 3);
+       },
+       {"G\\DATA\\ships.ini", 13, "Ship", 3, "mass", "x, \xE9", 10101, "Value Type Mismatch", false, "", 0}},
+      {"a code outside the table",
+       [] {
+         SectionRecord r;
+         r.File = "f";
+         LogWarning(r, 10150, 1);
+       },
+       {"f", 1, "", 1, "", "", 10150, "Unknown Error", false, "", 0}},
+      {"a missing file named by a line",
+       [] {
+         LocationRecord l{"G\\DATA\\a.ini", 7, "Ship", "da_archetype", "b.ini", 2};
+         LogLocationWarning(l, 10306, "G\\DATA\\b.ini");
+       },
+       {"G\\DATA\\b.ini", 0, "Ship", 2, "da_archetype", "b.ini", 10306, "Could not open referred file", true,
+        "G\\DATA\\a.ini", 7}},
+      {"a place without the file named",
+       [] {
+         LocationRecord l{"G\\EXE\\vandrel.ini", 4, "Data", "ships", "", 3};
+         LogLocationWarning(l, 10304);
+       },
+       {"G\\EXE\\vandrel.ini", 4, "Data", 3, "ships", "", 10304, "Entry With no Value", false, "", 0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove(dir_ / "ketch.log");
+    SetFindingSink(nullptr);
+    c.warn();
+    const std::string alone = LogFile();
+    std::filesystem::remove(dir_ / "ketch.log");
+    std::vector<Finding> got;
+    SetFindingSink([&](const Finding& f) { got.push_back(f); });
+    c.warn();
+    EXPECT_EQ(LogFile(), alone);
+    ASSERT_EQ(got.size(), 1u);
+    const Finding& f = got[0];
+    const Finding& e = c.expected;
+    EXPECT_EQ(std::tie(f.File, f.Line, f.Section, f.SectionLine, f.Key, f.Value, f.Code, f.Text),
+              std::tie(e.File, e.Line, e.Section, e.SectionLine, e.Key, e.Value, e.Code, e.Text));
+    EXPECT_EQ(std::tie(f.Named, f.NamedIn, f.NamedLine), std::tie(e.Named, e.NamedIn, e.NamedLine));
+    EXPECT_EQ(WarningRecord(f) + "\r\n", alone);
+  }
+}
+
+TEST_F(LogRecordTest, ErrorReportsAndLinesTheFileLostAreCountedAndShownTheLogCanBeSwitchedOff) {
+  std::string shown;
+  LogView view = CurrentLogView();
+  view.ShowError = [&](const std::string& report) { shown += report; };
+  SetLogView(view);
+  LogLine("a line");
+  LogWarning(SectionRecord(), 10302, 1);
+  EXPECT_EQ(ErrorReports(), 0);
+  EXPECT_EQ(shown, "");
+  LogError(Error(9, "ketch", "Subscript out of range"), "ReadINIFile");
+  EXPECT_EQ(ErrorReports(), 1);
+  EXPECT_EQ(shown, "Error : Subscript out of range\r\nNumber: 9\r\nSource: ketch\r\nReadINIFile\r\n");
+  shown.clear();
+  settings_->LogPath(dir_ / "missing");
+  LogLine("lost");
+  EXPECT_EQ(ErrorReports(), 2);
+  EXPECT_EQ(shown.rfind("*******  Unable to log message in file ", 0), 0u) << shown;
+  // Off, the log file is neither written nor missed; the box hears all.
+  SetLogFileOn(false);
+  settings_->LogPath(dir_.Path());
+  std::filesystem::remove(dir_ / "ketch.log");
+  box_.clear();
+  LogLine("box only");
+  LogError(Error(5, "ketch", "x"), "c");
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "ketch.log"));
+  EXPECT_EQ(box_, "box only\r\nError : x\r\nNumber: 5\r\nSource: ketch\r\nc\r\n");
+  EXPECT_EQ(ErrorReports(), 3);
+}
+
+TEST(TableText, EveryCodeOfTheTableHasTheTextErrorTextShowsAndNoOtherCodeHasOne) {
+  for (int16_t code : kErrorCodes) {
+    ASSERT_NE(TableText(code), nullptr) << code;
+    EXPECT_EQ(ErrorText(code), std::to_string(code) + " - " + TableText(code));
+  }
+  for (int16_t code = 10000; code < 10400; ++code) {
+    if (std::find(kErrorCodes.begin(), kErrorCodes.end(), code) == kErrorCodes.end()) {
+      EXPECT_EQ(TableText(code), nullptr) << code;
+    }
+  }
 }
 
 TEST(ApiErrorText, SystemTextOrEmpty) {

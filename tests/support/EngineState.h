@@ -1,5 +1,6 @@
 // The engine's process-wide state put back as a fresh process has it: every
-// hook, the settings and log folder, the data database, the run state, the
+// hook (the finding sink too), the settings, log folder and log switch, the
+// count of error reports, the data database, the run state, the
 // converting thread, the program folder and the file opener. EngineState does
 // it when made and again when it goes; LogFixture, and the fixtures built on
 // it, hold one for each test, so that no test resets the engine by hand.
@@ -11,6 +12,7 @@
 #include "ini/mINI.h"
 #include "rules/RunState.h"
 #include "shell/DoEvents.h"
+#include "shell/RunCounts.h"
 #include "shell/cSettings.h"
 #include "shell/mError.h"
 #include "store/mDataDB.h"
@@ -30,6 +32,9 @@ inline void ResetEngine() {
   SetBeforeEndHook(nullptr);
   SetEndHook(nullptr);
   SetLogView(LogView{});
+  SetFindingSink(nullptr);
+  SetLogFileOn(true);
+  ErrorReports() = 0;
   SetSettings(nullptr);
   SetFileOpener(nullptr);
   App::SetPath("");

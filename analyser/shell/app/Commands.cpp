@@ -1,5 +1,5 @@
-// The three commands, Init DB, All and Dump: each a sequence of steps, run
-// alike for the buttons and for the headless mode.
+// The commands, Init DB, All and Dump (and Check): each a sequence of steps,
+// run alike for the buttons and for the headless mode.
 #include "shell/app/Commands.h"
 
 #include <functional>
@@ -7,6 +7,7 @@
 #include "gamedata/mParse.h"
 #include "gamedata/mVDINI.h"
 #include "ini/Conversion.h"
+#include "ini/mINI.h"
 #include "platform/App.h"
 #include "platform/Paths.h"
 #include "rules/mParse.h"
@@ -45,6 +46,14 @@ void LogHeader() {
   LogLine(" ");
 }
 
+// Files are converted ahead while a command reads; nothing of that outlives it.
+struct StopAhead {
+  StopAhead() = default;
+  StopAhead(const StopAhead&) = delete;
+  StopAhead& operator=(const StopAhead&) = delete;
+  ~StopAhead() { StopConvertingAhead(); }
+};
+
 }  // namespace
 
 bool cmdInitDB() {
@@ -54,10 +63,7 @@ bool cmdInitDB() {
 }
 
 void cmdAll() {
-  // The passes convert files ahead; nothing of that outlives the command.
-  struct StopAhead {
-    ~StopAhead() { StopConvertingAhead(); }
-  } stopAhead;
+  StopAhead stopAhead;
   if (OverwriteTicked()) Step("All", LogHeader);
   Step("All", ReadGameINI);
   Step("All", ReadOtherINIs);
@@ -75,6 +81,22 @@ void cmdDumpRules() {
   Step("Dump", [] { DumpRules(); });
   LogLine(" ");
   LogLine("Rules Dump Complete.");
+}
+
+void cmdCheck(const std::vector<std::string>& files) {
+  StopAhead stopAhead;
+  InitParse(false);
+  for (const std::string& file : files) ReadAhead(file);
+  // The files were named on the command line, as the other-INI list names its
+  // files: from outside any game file.
+  LocationRecord L;
+  L.File = "N/A";
+  L.Section = "N/A";
+  L.Key = "N/A";
+  for (const std::string& file : files) {
+    L.Value = file;
+    ReadINIFile("", file, L);
+  }
 }
 
 }  // namespace ketch

@@ -1,6 +1,10 @@
 // The commands of the main window: Init DB, All and Dump. The buttons and the
 // headless mode call the same functions; the window adds nothing to them.
+// Check is the headless mode's own: the checks of All on files named.
 #pragma once
+
+#include <string>
+#include <vector>
 
 namespace ketch {
 
@@ -15,5 +19,10 @@ void cmdAll();
 // Writes the rule listing into the log, after the header when the Overwrite
 // box is ticked.
 void cmdDumpRules();
+
+// Checks the files at the given paths as All checks its files (line reader,
+// repairs, section and entry checks) against a rule base loaded for a run
+// that stores nothing: no data database, no files named inside them followed.
+void cmdCheck(const std::vector<std::string>& files);
 
 }  // namespace ketch

@@ -1,5 +1,7 @@
 // The headless mode: options set the settings, commands run in the order
-// given, the log box's text goes to standard output.
+// given, the log box's text goes to standard output; or, for check, the
+// findings do. Every option is read and every file opened before anything
+// runs, so that a mistake on the command line costs nothing.
 #include "shell/app/Headless.h"
 
 #include <QCommandLineParser>
@@ -9,7 +11,9 @@
 
 #include "platform/App.h"
 #include "platform/Text.h"
+#include "shell/app/Check.h"
 #include "shell/app/Commands.h"
+#include "shell/app/FindingsOutput.h"
 #include "shell/app/RunSummary.h"
 #include "shell/cSettings.h"
 #include "shell/mError.h"
@@ -19,73 +23,29 @@ namespace {
 
 std::string ToBytes(const QString& text) { return Utf8ToCp1252(text.toStdString()); }
 
+// A path as the user typed it: the bytes the file system knows it by.
+std::string PathBytes(const QString& text) { return text.toLocal8Bit().toStdString(); }
+
 void UsageError(const QString& message) {
   std::fprintf(stderr, "ketch: %s\nTry 'ketch --help'.\n", message.toLocal8Bit().constData());
 }
 
-}  // namespace
+void Warn(const std::string& message) { std::fprintf(stderr, "ketch: warning: %s\n", message.c_str()); }
 
-int RunHeadless(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
-  QCoreApplication::setApplicationName("ketch");
-  QCoreApplication::setApplicationVersion(QString::fromStdString(App::VersionText()));
+void Print(std::FILE* to, const std::string& text) { std::fwrite(text.data(), 1, text.size(), to); }
 
-  QCommandLineParser parser;
-  parser.setApplicationDescription(
-      "Checks the game's INI data files against the rule base and stores the good data.\n"
-      "Without arguments the window opens; with arguments ketch runs without one.");
-  parser.addHelpOption();
-  parser.addVersionOption();
-  QCommandLineOption game("game", "Sets the game folder.", "DIR");
-  QCommandLineOption log("log", "Sets the folder of ketch.log.", "DIR");
-  QCommandLineOption overwrite("overwrite", "Sets the Overwrite box: 0 clear, 1 ticked, 2 greyed.",
-                               "0|1|2");
-  parser.addOption(game);
-  parser.addOption(log);
-  parser.addOption(overwrite);
-  parser.addPositionalArgument("COMMAND",
-                               "Commands, run in the order given, as the buttons:\n"
-                               "  init  builds a fresh VD.MDB and loads the rule base\n"
-                               "  all   analyses the game (needs init before it)\n"
-                               "  dump  writes the rule listing into the log",
-                               "[COMMAND ...]");
-  parser.process(app);
+// Reads a list of codes option into codes; false after a usage error.
+bool CodesOption(const QCommandLineParser& parser, const QCommandLineOption& option, std::set<int16_t>& codes) {
+  if (!parser.isSet(option)) return true;
+  std::string error;
+  if (ParseCodes(parser.value(option).toStdString(), codes, error)) return true;
+  UsageError("--" + option.names().first() + ": " + QString::fromStdString(error));
+  return false;
+}
 
-  QString overwriteValue = parser.value(overwrite);
-  if (parser.isSet(overwrite) && overwriteValue != "0" && overwriteValue != "1" &&
-      overwriteValue != "2") {
-    UsageError("--overwrite takes 0, 1 or 2, not '" + overwriteValue + "'");
-    return exitUsage;
-  }
-  const QStringList commands = parser.positionalArguments();
-  bool initBefore = false;
-  for (const QString& command : commands) {
-    if (command != "init" && command != "all" && command != "dump") {
-      UsageError("unknown command '" + command + "' (commands: init, all, dump)");
-      return exitUsage;
-    }
-    // The rule base lives in memory: a run reads nothing without it.
-    if (command == "all" && !initBefore) {
-      UsageError("'all' needs 'init' before it in the same run");
-      return exitUsage;
-    }
-    initBefore = initBefore || command == "init";
-  }
-
-  LogView view;
-  view.Append = [](const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); };
-  view.ShowFatal = [](const std::string& message) {
-    std::fwrite(message.data(), 1, message.size(), stderr);
-  };
-  SetLogView(view);
-
-  auto settings = std::make_unique<cSettings>();
-  SetSettings(settings.get());
-  settings->SettingsDBName(App::Path() + "\\KETCH.MDB");
-  if (parser.isSet(game)) settings->VDPath(ToBytes(parser.value(game)));
-  if (parser.isSet(log)) settings->LogPath(ToBytes(parser.value(log)));
-  if (parser.isSet(overwrite)) settings->OverwriteLog(ToBytes(overwriteValue));
-
+// Runs init, all and dump in the order given, then the summary when all ran;
+// the status they end with.
+int RunCommands(const QStringList& commands) {
   bool initFailed = false, ranAll = false;
   int status = exitNormal;
   for (const QString& command : commands) {
@@ -104,13 +64,183 @@ int RunHeadless(int argc, char** argv) {
       cmdDumpRules();
     }
   }
+  if (ranAll) Print(stdout, SummaryText());
+  return status;
+}
 
-  if (ranAll) {
-    std::string summary = SummaryText();
-    std::fwrite(summary.data(), 1, summary.size(), stdout);
+}  // namespace
+
+int RunHeadless(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  QCoreApplication::setApplicationName("ketch");
+  QCoreApplication::setApplicationVersion(QString::fromStdString(App::VersionText()));
+
+  QCommandLineParser parser;
+  parser.setApplicationDescription(
+      "Checks the game's INI data files against the rule base and stores the good data.\n"
+      "Without arguments the window opens; with arguments ketch runs without one.\n"
+      "\n"
+      "Exit statuses:\n"
+      "  0  normal end\n"
+      "  1  usage error\n"
+      "  2  start-up or settings failure\n"
+      "  3  the program ended itself after an error report\n"
+      "  4  'all' refused because 'init' failed earlier in the same run\n"
+      "  5  normal end, and a finding of the --fail-on codes was reported\n"
+      "  6  normal end, but an error report was written (see the log)");
+  parser.addHelpOption();
+  parser.addVersionOption();
+  QCommandLineOption game("game", "Sets the game folder.", "DIR");
+  QCommandLineOption log("log", "Sets the folder of ketch.log (check: writes ketch.log there, only then).", "DIR");
+  QCommandLineOption overwrite("overwrite", "Sets the Overwrite box: 0 clear, 1 ticked, 2 greyed.",
+                               "0|1|2");
+  QCommandLineOption findings("findings",
+                              "Writes every finding reported to FILE: SARIF 2.1.0 when it ends in .sarif, "
+                              "JSON Lines otherwise.",
+                              "FILE");
+  QCommandLineOption format("format", "check's standard output: gcc (the default), text or json.",
+                            "text|gcc|json");
+  QCommandLineOption failOn("fail-on", "Ends a normal run with status 5 when a finding of these codes was reported.",
+                            "any|CODE[,CODE...]");
+  QCommandLineOption select("select", "Reports only findings of these codes (ketch.log keeps every finding).",
+                            "CODES");
+  QCommandLineOption ignore("ignore", "Reports no finding of these codes (ketch.log keeps every finding).", "CODES");
+  QCommandLineOption baseline("baseline",
+                              "Leaves out every finding of this earlier findings file (same file, code, section, "
+                              "key and value; lines are not compared).",
+                              "FILE");
+  QCommandLineOption writeBaseline("write-baseline", "Writes every finding of the run to FILE, for --baseline.",
+                                   "FILE");
+  for (const QCommandLineOption* o : {&game, &log, &overwrite, &findings, &format, &failOn, &select, &ignore,
+                                      &baseline, &writeBaseline})
+    parser.addOption(*o);
+  parser.addPositionalArgument("COMMAND",
+                               "Commands, run in the order given, as the buttons:\n"
+                               "  init  builds a fresh VD.MDB and loads the rule base\n"
+                               "  all   analyses the game (needs init before it)\n"
+                               "  dump  writes the rule listing into the log\n"
+                               "or, alone:\n"
+                               "  check PATH...  checks these files (a folder: every .ini\n"
+                               "        below it) against the rule base; stores nothing,\n"
+                               "        needs no init, prints PATH:LINE: warning: lines",
+                               "[COMMAND ...]");
+  parser.process(app);
+
+  QString overwriteValue = parser.value(overwrite);
+  if (parser.isSet(overwrite) && overwriteValue != "0" && overwriteValue != "1" &&
+      overwriteValue != "2") {
+    UsageError("--overwrite takes 0, 1 or 2, not '" + overwriteValue + "'");
+    return exitUsage;
+  }
+  QStringList commands = parser.positionalArguments();
+  const bool check = !commands.isEmpty() && commands.first() == "check";
+  std::vector<std::string> checkPaths;
+  if (check) {
+    for (qsizetype i = 1; i < commands.size(); ++i) checkPaths.push_back(PathBytes(commands[i]));
+    commands.clear();
+    if (checkPaths.empty()) {
+      UsageError("'check' needs the files or folders to check");
+      return exitUsage;
+    }
+    // A check reads the paths it is given and changes no setting.
+    if (parser.isSet(game) || parser.isSet(overwrite)) {
+      UsageError("'check' takes no --game or --overwrite: it reads the paths given");
+      return exitUsage;
+    }
+  } else if (parser.isSet(format)) {
+    UsageError("--format chooses the output of 'check' only");
+    return exitUsage;
+  }
+  bool initBefore = false;
+  for (const QString& command : commands) {
+    if (command == "check") {
+      UsageError("'check' runs alone: ketch check PATH...");
+      return exitUsage;
+    }
+    if (command != "init" && command != "all" && command != "dump") {
+      UsageError("unknown command '" + command + "' (commands: init, all, dump; or check PATH...)");
+      return exitUsage;
+    }
+    // The rule base lives in memory: a run reads nothing without it.
+    if (command == "all" && !initBefore) {
+      UsageError("'all' needs 'init' before it in the same run");
+      return exitUsage;
+    }
+    initBefore = initBefore || command == "init";
   }
 
-  // Normal end: the settings are saved as when the window closes.
+  CheckFormat checkFormat = CheckFormat::Gcc;
+  if (parser.isSet(format) && !ParseCheckFormat(parser.value(format).toStdString(), checkFormat)) {
+    UsageError("--format takes text, gcc or json, not '" + parser.value(format) + "'");
+    return exitUsage;
+  }
+  FindingOptions options;
+  options.findingsFile = PathBytes(parser.value(findings));
+  options.baselineFile = PathBytes(parser.value(baseline));
+  options.writeBaselineFile = PathBytes(parser.value(writeBaseline));
+  options.failOnAny = parser.value(failOn) == "any";
+  if ((!options.failOnAny && !CodesOption(parser, failOn, options.failOn)) || !CodesOption(parser, select, options.select) ||
+      !CodesOption(parser, ignore, options.ignore))
+    return exitUsage;
+  std::vector<std::string> checkFiles;
+  if (check) {
+    std::vector<std::string> warnings;
+    std::string error;
+    if (!CheckFiles(checkPaths, checkFiles, warnings, error)) {
+      UsageError(QString::fromLocal8Bit(error.c_str()));
+      return exitUsage;
+    }
+    for (const std::string& w : warnings) Warn(w);
+  }
+  FindingsRun run;
+  if (std::string error; !run.Open(options, error)) {
+    UsageError(QString::fromLocal8Bit(error.c_str()));
+    return exitUsage;
+  }
+
+  LogView view;
+  // A check's standard output is its findings: the box shows nothing, and
+  // error reports go to standard error.
+  if (check)
+    view.ShowError = [](const std::string& report) { Print(stderr, report); };
+  else
+    view.Append = [](const std::string& text) { Print(stdout, text); };
+  view.ShowFatal = [](const std::string& message) { Print(stderr, message); };
+  SetLogView(view);
+
+  auto settings = std::make_unique<cSettings>();
+  SetSettings(settings.get());
+  settings->SettingsDBName(App::Path() + "\\KETCH.MDB");
+
+  int status = exitNormal;
+  if (check) {
+    settings->SaveOnClose(false);
+    SetLogFileOn(parser.isSet(log));
+    if (parser.isSet(log)) SetLogFolder(ToBytes(parser.value(log)));
+    const FindingPaths paths;
+    run.Start(paths, [&](const Finding& f) { Print(stdout, CheckOutput(f, checkFormat, paths)); });
+    cmdCheck(checkFiles);
+  } else {
+    if (parser.isSet(game)) settings->VDPath(ToBytes(parser.value(game)));
+    if (parser.isSet(log)) settings->LogPath(ToBytes(parser.value(log)));
+    if (parser.isSet(overwrite)) settings->OverwriteLog(ToBytes(overwriteValue));
+    // Without a findings option the log alone hears of findings.
+    if (!options.findingsFile.empty() || !options.writeBaselineFile.empty() || options.failOnAny ||
+        !options.failOn.empty())
+      run.Start(FindingPaths(settings->VDPath()));
+
+    status = RunCommands(commands);
+  }
+
+  if (std::string error; !run.Finish(error)) {
+    std::fprintf(stderr, "ketch: %s\n", error.c_str());
+    if (status == exitNormal) status = exitErrorReport;
+  }
+  if (check) Print(checkFormat == CheckFormat::Json ? stderr : stdout, CheckSummary(run.Reported()));
+  status = run.Status(status);
+
+  // Normal end: the settings are saved as when the window closes (a check's
+  // are left as stored).
   settings.reset();
   SetSettings(nullptr);
   std::fflush(stdout);
