@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building, testing and fuzzing need, and
-# the SARIF validator of the tests (the SARIF multitool, from the npm
-# registry) into a folder of its own: ${KETCH_TOOLS:-~/.cache/ketch-tools}.
+# Installs the Debian 12 packages that building, testing and fuzzing need.
+# With --tests also the SARIF validator of the tests (the SARIF multitool, from
+# the npm registry, about 100 MB) into a folder of its own:
+# ${KETCH_TOOLS:-~/.cache/ketch-tools}. The main job does without it.
 set -euo pipefail
+tests=0
+[ "${1:-}" = --tests ] && tests=1
 packages=(cmake ninja-build g++ make pkg-config
   libsqlite3-dev sqlite3
   qt6-base-dev
@@ -10,7 +13,7 @@ packages=(cmake ninja-build g++ make pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth)
-command -v npm >/dev/null || packages+=(npm)
+[ $tests = 1 ] && ! command -v npm >/dev/null && packages+=(npm)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -20,6 +23,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
 fi
+
+[ $tests = 1 ] || exit 0
 
 # The version is fixed, so that every machine validates alike; CMake finds the
 # tool in the same folder (KETCH_SARIF_MULTITOOL).

@@ -4,6 +4,6 @@
 # the build folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-tools/setup.sh
+tools/setup.sh --tests
 tools/build.sh "$@"
 ctest --test-dir "${KETCH_BUILD:-build}" --output-on-failure -j2 --timeout 600
