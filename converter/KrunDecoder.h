@@ -104,6 +104,11 @@ class StringSink final : public TextSink {
     Flush();
     return text_;
   }
+  // The text, moved out; the sink is empty afterwards.
+  std::string TakeText() {
+    Flush();
+    return std::move(text_);
+  }
 
  private:
   void Emit(const char* text, std::size_t size) override { text_.append(text, size); }

@@ -2,9 +2,12 @@
 #include "ini/Conversion.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
@@ -13,10 +16,12 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <thread>
 #include <unordered_set>
 #include <vector>
 
+#include "converter/KrunDecoder.h"
 #include "converter/KrunFormat.h"
 #include "ini/mShell.h"
 #include "platform/App.h"
@@ -100,6 +105,31 @@ void CloseText(int& fd) {
   fd = -1;
 }
 
+std::atomic<bool> decodeInProcess{false};
+
+// The decoded text of the binary file open on fd in an unlinked file in
+// memory, read from its start; -1 on any failure.
+int DecodeIntoMemory(int fd) {
+  std::string text;
+  if (!DecodeBinaryFile(fd, text)) return -1;
+  const int memory = memfd_create("ketch-text", MFD_CLOEXEC);
+  if (memory < 0) return -1;
+  for (size_t put = 0; put < text.size();) {
+    const ssize_t n = write(memory, text.data() + put, text.size() - put);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      close(memory);
+      return -1;
+    }
+    put += static_cast<size_t>(n);
+  }
+  if (lseek(memory, 0, SEEK_SET) != 0) {
+    close(memory);
+    return -1;
+  }
+  return memory;
+}
+
 // The queue of paths to convert ahead and the thread that works through it.
 class Ahead {
  public:
@@ -113,7 +143,7 @@ class Ahead {
     std::lock_guard<std::mutex> lock(mutex_);
     std::string key = UpperCase(path);
     if (!queued_.insert(key).second) return;
-    jobs_.push_back(Job{path, std::move(key), App::Path() + kConverter});
+    jobs_.push_back(Job{path, std::move(key), App::Path() + kConverter, DecodesInProcess()});
     if (!worker_.joinable() && !broken_) {
       try {
         stop_ = false;
@@ -180,6 +210,7 @@ class Ahead {
   enum class State { Queued, Running, Ready, Failed, Abandoned };
   struct Job {
     std::string path, key, converter;
+    bool here = false;  // decoded in this program, into a file in memory
     State state = State::Queued;
     int text = -1;
     struct stat source = {};
@@ -224,9 +255,10 @@ class Ahead {
       }
       job->state = State::Running;
       const std::string path = job->path, converter = job->converter;
+      const bool here = job->here;
       lock.unlock();
       struct stat source = {};
-      const int text = Convert(path, converter, source);
+      const int text = Convert(path, converter, here, source);
       lock.lock();
       if (job->state == State::Abandoned) {
         job->text = text;
@@ -243,7 +275,7 @@ class Ahead {
 
   // Converts the game file at path when it is a binary one; fills source with
   // the identity of the file converted. -1 for a text file or any failure.
-  static int Convert(const std::string& path, const std::string& converter, struct stat& source) {
+  static int Convert(const std::string& path, const std::string& converter, bool here, struct stat& source) {
     const int fd = open(ResolvePath(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return -1;
     char magic[krun::kMagic.size()];
@@ -252,7 +284,7 @@ class Ahead {
     if (fstat(fd, &source) == 0 && S_ISREG(source.st_mode) &&
         pread(fd, magic, sizeof magic, 0) == static_cast<ssize_t>(sizeof magic) &&
         std::string_view(magic, sizeof magic) == krun::kMagic) {
-      text = ConvertPrivately(converter, fd);
+      text = here ? DecodeIntoMemory(fd) : ConvertPrivately(converter, fd);
       // A file written to while it was copied is left to the reader.
       if (text >= 0 && (fstat(fd, &after) != 0 || !SameFile(source, after))) CloseText(text);
     }
@@ -277,6 +309,32 @@ Ahead& TheAhead() {
 }
 
 }  // namespace
+
+void DecodeInProcess(bool on) { decodeInProcess = on; }
+
+bool DecodesInProcess() { return decodeInProcess; }
+
+bool DecodeBinaryFile(int fd, std::string& text) {
+  // One buffer for the run: files come one after another, and a fresh one
+  // per file would be mapped and zeroed each time.
+  static thread_local std::vector<unsigned char> bytes;
+  bytes.clear();
+  size_t size = 0;
+  for (;;) {
+    if (bytes.size() - size < kCopyBlock) bytes.resize(std::max(2 * bytes.size(), size + kCopyBlock));
+    const ssize_t got = pread(fd, bytes.data() + size, bytes.size() - size, static_cast<off_t>(size));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) break;
+    size += static_cast<size_t>(got);
+  }
+  const std::span<const unsigned char> file(bytes.data(), size);
+  if (krun::CheckHeader(file) != krun::HeaderCheck::Ok) return false;
+  krun::StringSink sink;
+  if (krun::Decode(file, &sink).outcome != krun::Outcome::Converted) return false;
+  text = sink.TakeText();
+  return true;
+}
 
 int ConvertBinaryFile(int fd) { return ConvertPrivately(App::Path() + kConverter, fd); }
 

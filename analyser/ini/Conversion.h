@@ -19,6 +19,19 @@ namespace ketch {
 // -1 when any step fails. Leaves nothing behind either way. Raises nothing.
 int ConvertBinaryFile(int fd);
 
+// Whether binary files are decoded inside this program (DecodeBinaryFile)
+// rather than by a krun process. Check sets it: it stores nothing, and
+// starting a process per binary file would be most of its time. The
+// analysis runs krun for every binary file, as it always has.
+void DecodeInProcess(bool on);
+bool DecodesInProcess();
+
+// The text of the binary file open on fd (read from its start), made by the
+// decoder krun is built from: byte for byte the text krun writes. False
+// where krun would fail (wrong version, inconsistent file, unknown value
+// type) or the file cannot be read. Raises nothing.
+bool DecodeBinaryFile(int fd, std::string& text);
+
 // Queues path (a game path, exactly as it will be given to the reader) for
 // conversion ahead; a path already queued (compared without regard to case)
 // is ignored. Text files are recognised and skipped by the converting thread.

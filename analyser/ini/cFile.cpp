@@ -101,17 +101,21 @@ void cFile::Open(const std::string& path) {
     lines_ = std::move(lines);
     return;
   }
-  const int text = Convert(fd);
-  lines.reset();
-  lines_ = std::make_unique<LineSplitter>(std::make_unique<FileLineSource>(text, ReleaseConverted));
+  Convert(fd);
   isConverted_ = true;
 }
 
-int cFile::Convert(int fd) {
+void cFile::Convert(int fd) {
   int text = TakeConverted(fileName_, fd);
+  if (text < 0 && DecodesInProcess()) {
+    std::string decoded;
+    if (!DecodeBinaryFile(fd, decoded)) throw ConversionError();
+    lines_ = std::make_unique<LineSplitter>(std::make_unique<MemoryLineSource>(std::move(decoded)));
+    return;
+  }
   if (text < 0) text = ConvertBinaryFile(fd);
   if (text < 0) throw ConversionError();
-  return text;
+  lines_ = std::make_unique<LineSplitter>(std::make_unique<FileLineSource>(text, ReleaseConverted));
 }
 
 bool cFile::EndOfFile() { return !hasPendingLine_ && (!lines_ || lines_->AtEnd()); }

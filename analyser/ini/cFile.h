@@ -60,9 +60,9 @@ class cFile {
   void CloseFile();
   // Opens path, converting it first when it starts with the binary magic.
   void Open(const std::string& path);
-  // Converts the binary file open on fd and returns the descriptor of its
-  // text; raises errKrunFailed.
-  int Convert(int fd);
+  // Makes the lines of the binary file open on fd: its text converted ahead,
+  // decoded here, or converted now; raises errKrunFailed.
+  void Convert(int fd);
   // Repairs a malformed line in place, logging it and pushing back its rest.
   void Repair(std::string& line);
 

@@ -4,7 +4,6 @@
 // costs that line only.
 #include "ini/mSection.h"
 
-#include "platform/Text.h"
 #include "rules/mParse.h"
 #include "rules/mUtils.h"
 #include "shell/mError.h"
@@ -59,14 +58,14 @@ bool ReadNextSection(SectionRecord& R, cFile& F) {
 
 void DoSection(const std::string& A, SectionRecord& R) {
   try {
-    cSection* section = RuleBase().Find(UpperCase(R.SectionName));
+    cSection* section = RuleBase().Find(R.SectionName);
     if (!section) {
       LogWarning(R, errUnknownSection, 1);
       return;
     }
     for (int16_t i = 1; i <= R.EntryCount; ++i) {
       try {
-        cEntry& entry = section->Item(UpperCase(R.EntryNames[i]));
+        cEntry& entry = section->Item(R.EntryNames[i]);
         entry.SetValues(R.EntryNames[i], R.EntryValues[i], R.LineNo + i);
       } catch (const Error& e) {
         // Findings about the line; anything else is unexpected.

@@ -92,7 +92,7 @@ std::string Utf8ToCp1252(std::string_view text) {
 
 namespace {
 
-unsigned char Upper1252(unsigned char c) {
+constexpr unsigned char Upper1252Of(unsigned char c) {
   if (c >= 'a' && c <= 'z') return c - 32;
   // Latin-1 letters of the 1252 page; 0xF7 is the division sign, 0xFF has its
   // upper case form at 0x9F.
@@ -101,6 +101,17 @@ unsigned char Upper1252(unsigned char c) {
   if (c == 0xFF) return 0x9F;
   return c;
 }
+
+// Every key of every line is folded, so by table.
+struct UpperTable {
+  unsigned char of[256];
+  constexpr UpperTable() : of() {
+    for (int c = 0; c < 256; ++c) of[c] = Upper1252Of(static_cast<unsigned char>(c));
+  }
+};
+constexpr UpperTable kUpper;
+
+unsigned char Upper1252(unsigned char c) { return kUpper.of[c]; }
 
 unsigned char Lower1252(unsigned char c) {
   if (c >= 'A' && c <= 'Z') return c + 32;

@@ -138,6 +138,16 @@ int64_t RoundToInteger(double value, int64_t lo, int64_t hi) {
 }
 
 int32_t ParseLong(const std::string& text) {
+  // Most values are plain integers, which need neither the checks of
+  // separators and exponents nor a double; nine digits always fit.
+  const std::string_view s = Trim(text);
+  const size_t first = !s.empty() && (s[0] == '+' || s[0] == '-') ? 1 : 0;
+  if (s.size() > first && s.size() - first <= 9) {
+    int32_t value = 0;
+    size_t i = first;
+    while (i < s.size() && IsDigit(s[i])) value = value * 10 + (s[i++] - '0');
+    if (i == s.size()) return s[0] == '-' ? -value : value;
+  }
   return static_cast<int32_t>(RoundToInteger(ParseNumber(text), std::numeric_limits<int32_t>::min(),
                                              std::numeric_limits<int32_t>::max()));
 }

@@ -39,7 +39,7 @@ cValue& cEntry::AddValue(const std::string& sValueName, int32_t cseType, int16_t
 void cEntry::SetValues(const std::string& sEntryName, const std::string& sValues, int32_t lFileLine) {
   const cSingleEntry& t = Template();
   if (t.SectionName() == cSingleEntry::kEmptyName) throw OwnError(errEntryNotInitialized, ".Entry");
-  if (UpperCase(sEntryName) != UpperCase(t.EntryName())) throw OwnError(errEntryNameMismatch, ".Entry");
+  if (!SameIgnoringCase(sEntryName, t.EntryName())) throw OwnError(errEntryNameMismatch, ".Entry");
   size_t slot = static_cast<size_t>(next_ - 1);
   if (next_ > 1) {
     if (!multiLine_) throw OwnError(errEntryNotMultiline, ".Entry");

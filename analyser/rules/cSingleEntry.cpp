@@ -57,7 +57,7 @@ cValue& cSingleEntry::AddValue(const std::string& sValueName, int32_t cseType, i
 
 void cSingleEntry::SetValues(const std::string& sEntryName, const std::string& sValues, int32_t lFileLine) {
   if (sectionName_ == kEmptyName) Raise(errEntryNotInitialized);
-  if (UpperCase(sEntryName) != upperName_) Raise(errEntryNameMismatch);
+  if (!SameIgnoringCase(sEntryName, upperName_)) Raise(errEntryNameMismatch);
   if (nextPoz_ == 1) Raise(errValueTypesNotSet);
   int16_t pos = 1;
   int32_t i = 0;

@@ -7,14 +7,20 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
+#include <climits>
+#include <cmath>
 #include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "KrunWriter.h"
+#include "Process.h"
 #include "TestUtil.h"
 #include "ini/cFile.h"
 #include "platform/App.h"
@@ -158,6 +164,119 @@ TEST_F(ConvertAheadTest, EndingTheProgramWaitsForTheConverterAndRemovesItsFolder
   // Queuing again afterwards works with a new folder.
   ConvertAhead(a);
   EXPECT_EQ(Lines(a), (std::vector<std::string>{"[A]", ""}));
+}
+
+// Check decodes binary files inside the program: its text must be krun's,
+// byte for byte, and it must refuse exactly the files krun refuses.
+class DecodeHereTest : public ConvertAheadTest {
+ protected:
+  void TearDown() override {
+    DecodeInProcess(false);
+    ConvertAheadTest::TearDown();
+  }
+  // krun's text of the file (empty when it failed) and whether it succeeded.
+  static std::pair<bool, std::string> ByKrun(const std::string& file, const TempDir& work) {
+    const std::string copy = work / "copy.ini";
+    fs::copy_file(file, copy, fs::copy_options::overwrite_existing);
+    const auto r = test::Run({.argv = {std::string(KETCH_PROGRAM_DIR) + "/krun", copy}, .timeout = 30});
+    const bool ok = r.status == 0;
+    std::string text = ok ? ReadFile(copy + ".txt") : std::string();
+    fs::remove(copy + ".txt");
+    return {ok, text};
+  }
+  static std::pair<bool, std::string> Here(const std::string& file) {
+    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    EXPECT_GE(fd, 0) << file;
+    std::string text;
+    const bool ok = DecodeBinaryFile(fd, text);
+    close(fd);
+    return {ok, ok ? text : std::string()};
+  }
+};
+
+TEST_F(DecodeHereTest, TextIsKrunsAndEveryFileKrunRefusesIsRefused) {
+  std::vector<std::string> files;
+  for (const auto& item : fs::directory_iterator(std::string(KETCH_SOURCE_DIR) + "/tests/converter/corpus"))
+    files.push_back(item.path().string());
+  std::sort(files.begin(), files.end());
+  // Files with the values whose spelling is easiest to get wrong, in
+  // sections of varying shapes.
+  const std::vector<krun::BinaryValue> odd = {
+      krun::BinaryValue::Integer(INT32_MIN), krun::BinaryValue::Integer(INT32_MAX),
+      krun::BinaryValue::Integer(0),        krun::BinaryValue::Float(-0.0f),
+      krun::BinaryValue::Float(1e-40f),     krun::BinaryValue::Float(3.4028235e38f),
+      krun::BinaryValue::Float(INFINITY),   krun::BinaryValue::Float(NAN),
+      krun::BinaryValue::Float(2.5f),       krun::BinaryValue::String(""),
+      krun::BinaryValue::String("caf\xE9"), krun::BinaryValue::String("a b;c=d")};
+  unsigned seed = 7;
+  auto next = [&seed](unsigned n) { return (seed = seed * 1103515245u + 12345u) / 65536u % n; };
+  for (int n = 0; n < 16; ++n) {
+    krun::BinaryIni ini(1 + next(4));
+    for (auto& section : ini) {
+      section.name = "S" + std::to_string(next(100));
+      section.entries.resize(next(5));
+      for (auto& entry : section.entries) {
+        entry.name = "k" + std::to_string(next(10));
+        entry.values.resize(next(6));
+        for (auto& v : entry.values) v = odd[next(static_cast<unsigned>(odd.size()))];
+      }
+    }
+    // Every fourth file ends in a value type krun does not know.
+    if (n % 4 == 3) ini.back().entries.push_back({"bad", {krun::BinaryValue::Raw(9, 1)}});
+    const std::string path = data_ / ("gen" + std::to_string(n) + ".ini");
+    WriteFile(path, krun::EncodeBinaryIni(ini));
+    files.push_back(path);
+  }
+  // The version after the magic is not 1.
+  const std::string wrong = data_ / "version.ini";
+  std::string bytes = ReadFile(files.back());
+  bytes[4] = 2;
+  WriteFile(wrong, bytes);
+  files.push_back(wrong);
+  WriteFile(data_ / "short.ini", "KRU");
+  files.push_back(data_ / "short.ini");
+
+  TempDir work;
+  int converted = 0, refused = 0;
+  for (const std::string& file : files) {
+    const auto [krunOk, krunText] = ByKrun(file, work);
+    const auto [hereOk, hereText] = Here(file);
+    EXPECT_EQ(hereOk, krunOk) << file;
+    EXPECT_EQ(hereText, krunText) << file;
+    ++(krunOk ? converted : refused);
+  }
+  // The corpus holds both kinds, or the comparison says little.
+  EXPECT_GT(converted, 12);
+  EXPECT_GT(refused, 100);
+}
+
+TEST_F(DecodeHereTest, TheReaderGetsTheSameLinesWithoutStartingKrunAheadOrNot) {
+  const std::string a = Binary("a.ini", "[A]\r\nx = 1, 2.5\r\n");
+  const std::string b = Binary("b.ini", "[B]\r\ny = z\r\n");
+  const auto byKrunA = Lines(a);
+  const auto byKrunB = Lines(b);
+  ASSERT_EQ(Runs(), 2);
+  const int before = OpenDescriptors();
+  DecodeInProcess(true);
+  ConvertAhead(b);  // decoded on the converting thread
+  EXPECT_EQ(Lines(a), byKrunA);
+  EXPECT_EQ(Lines(b), byKrunB);
+  EXPECT_EQ(Runs(), 2);
+  ExpectNothingLeft(before);
+}
+
+TEST_F(DecodeHereTest, AFileKrunWouldRefuseRaisesTheConverterError) {
+  const std::string bad = data_ / "bad.ini";
+  WriteFile(bad, std::string("KRUN\x02\0\0\0", 8));
+  DecodeInProcess(true);
+  cFile f;
+  try {
+    f.FileName(bad);
+    ADD_FAILURE() << "opened";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.Number, errKrunFailed);
+  }
+  EXPECT_EQ(Runs(), 0);
 }
 
 }  // namespace

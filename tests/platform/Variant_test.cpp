@@ -60,6 +60,12 @@ TEST(ParseLong, RoundsHalfToEvenAndChecksRange) {
       {"2147483648", 0, errOverflow},                 {"-2147483649", 0, errOverflow},
       {"1e10", 0, errOverflow},                       {"", 0, errTypeMismatch},
       {"abc", 0, errTypeMismatch},                    {"1e400", 0, errOverflow},
+      // Plain integers take a shorter road that must end where the long one does.
+      {"+7", 7, 0},           {"-0", 0, 0},           {"007", 7, 0},        {"1,000", 1000, 0},
+      {"999999999", 999999999, 0},                    {"-999999999", -999999999, 0},
+      {"1234567890", 1234567890, 0},                  {"1 2", 0, errTypeMismatch},
+      {"+", 0, errTypeMismatch},                      {"-", 0, errTypeMismatch},
+      {"12a", 0, errTypeMismatch},                    {"1,", 0, errTypeMismatch},
   };
   for (const Case& c : cases) {
     int32_t got = 0;

@@ -54,6 +54,14 @@ struct StopAhead {
   ~StopAhead() { StopConvertingAhead(); }
 };
 
+// Check decodes binary files itself, for as long as it runs.
+struct DecodeHere {
+  DecodeHere() { DecodeInProcess(true); }
+  DecodeHere(const DecodeHere&) = delete;
+  DecodeHere& operator=(const DecodeHere&) = delete;
+  ~DecodeHere() { DecodeInProcess(false); }
+};
+
 }  // namespace
 
 bool cmdInitDB() {
@@ -85,6 +93,7 @@ void cmdDumpRules() {
 
 void cmdCheck(const std::vector<std::string>& files) {
   StopAhead stopAhead;
+  DecodeHere decodeHere;
   InitParse(false);
   for (const std::string& file : files) ReadAhead(file);
   // The files were named on the command line, as the other-INI list names its

@@ -143,9 +143,12 @@ FindingPaths::FindingPaths(const std::string& base) {
 }
 
 std::string FindingPaths::Reported(const std::string& gamePath) const {
+  if (!lastGamePath_.empty() && gamePath == lastGamePath_) return lastReported_;
   std::string path = NativePath(gamePath);
   if (!base_.empty() && path.size() > base_.size() + 1 && path.starts_with(base_) && path[base_.size()] == '/')
     path.erase(0, base_.size() + 1);
+  lastGamePath_ = gamePath;
+  lastReported_ = path;
   return path;
 }
 

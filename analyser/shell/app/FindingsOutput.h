@@ -38,6 +38,9 @@ class FindingPaths {
  private:
   std::string base_;  // reported form of the base, "" for none
   std::string baseUri_;
+  // Findings come file by file, and finding a path on disk costs a lookup
+  // per folder: the last one is kept.
+  mutable std::string lastGamePath_, lastReported_;
 };
 
 // The native path a user can open for a game path: backslashes become
