@@ -9,6 +9,7 @@
 
 #include "platform/App.h"
 #include "platform/Error.h"
+#include "platform/Locations.h"
 #include "platform/Paths.h"
 #include "shell/cSettings.h"
 #include "shell/mError.h"
@@ -17,6 +18,37 @@ namespace ketch {
 namespace {
 
 const char* const kCompanions[] = {"-wal", "-shm", "-journal"};
+
+std::string FolderOf(const std::string& file) {
+  size_t slash = file.rfind('/');
+  return slash == std::string::npos ? std::string() : file.substr(0, slash);
+}
+
+// Every stored value with where it stands, for people who query the file:
+// a value's position is its rank among the values of its line, and Number is
+// the value as a number when its text is one (NULL otherwise), so that
+// max(Number) compares numbers, not texts.
+const char* const kLinesView = R"sql(CREATE VIEW Lines AS
+SELECT s.File AS File, s.Section AS Section, s.Line AS SectionLine,
+       e.Entry AS Entry, e.Line AS EntryLine,
+       (SELECT count(*) FROM "Values" p WHERE p.Link = v.Link AND p.DB_ID <= v.DB_ID) AS Position,
+       v.Value AS Value,
+       CASE
+         WHEN v.Value NOT GLOB '*[^0-9+-]*' AND CAST(CAST(v.Value AS INTEGER) AS TEXT) = ltrim(v.Value, '+')
+           THEN CAST(v.Value AS INTEGER)
+         WHEN v.Value GLOB '[0-9+.-]*' AND v.Value GLOB '*[0-9]*' AND v.Value NOT GLOB '*[^0-9.eE+-]*'
+              AND v.Value NOT GLOB '*.*.*' AND v.Value NOT GLOB '*[eE]*[eE]*' AND v.Value NOT GLOB '*[0-9.][+-]*'
+              AND v.Value NOT GLOB '*[eE]*.*' AND v.Value NOT GLOB '*[eE]' AND v.Value NOT GLOB '*[eE][+-]'
+           THEN CAST(v.Value AS REAL)
+       END AS Number
+FROM Sections s JOIN Entries e ON e.Link = s.DB_ID JOIN "Values" v ON v.Link = e.DB_ID)sql";
+
+// The names people look rows up by. Built once the rows are in: kept up
+// while storing, they would slow every insert.
+const char* const kQueryIndexes =
+    "CREATE INDEX IF NOT EXISTS FileIDX ON Sections (File);"
+    "CREATE INDEX IF NOT EXISTS SectionIDX ON Sections (Section);"
+    "CREATE INDEX IF NOT EXISTS EntryIDX ON Entries (Entry);";
 
 // Raises SQLite's busy error when another process holds a lock on the
 // database file (in WAL mode every open connection holds one). The probe asks
@@ -139,7 +171,7 @@ void AttachTable(db::Database& db, const std::string& localName, const std::stri
 }
 
 bool InitDataDB(const std::string& fileName, std::unique_ptr<db::Database>& handle) {
-  const std::string path = App::Path() + "\\" + fileName;
+  const std::string path = Locations::DataFolder() + "\\" + fileName;
   std::string file;
   try {
     LogLine("Initialising DATA database: " + path);
@@ -182,6 +214,7 @@ bool InitDataDB(const std::string& fileName, std::unique_ptr<db::Database>& hand
                  Idx("IDIDX", "EntryID", false, true)});
     CreateTable(d, "Values", {Long("DB_ID", true), Long("Link"), Text("Value", true)},
                 {Idx("PriIDX", "DB_ID", true, true), Idx("LinkIDX", "Link", false, true)});
+    d.Execute(kLinesView);
 
     if (!Settings() || !Settings()->SettingsDB())
       throw PlatformErrorOf(errObjectNotSet);
@@ -193,7 +226,9 @@ bool InitDataDB(const std::string& fileName, std::unique_ptr<db::Database>& hand
         // No link from an earlier build: nothing to remove.
       }
     }
-    const std::string connect = ";DATABASE=" + file;
+    // Beside the settings database the link is stored relative, so that the
+    // pair can be moved or copied together and opened by other tools.
+    const std::string connect = ";DATABASE=" + (FolderOf(settingsDB.FileName()) == FolderOf(file) ? fileName : file);
     AttachTable(settingsDB, "Sections", connect, "Sections");
     AttachTable(settingsDB, "Entries", connect, "Entries");
     AttachTable(settingsDB, "Values", connect, "Values");
@@ -210,6 +245,14 @@ bool InitDataDB(const std::string& fileName, std::unique_ptr<db::Database>& hand
   SetBeforeEndHook(CommitOpen);
   LogLine("Done.");
   return true;
+}
+
+void IndexDataDB() {
+  db::Database* d = DataDB();
+  if (!d) return;
+  CommitDataFiles();
+  d->Execute(kQueryIndexes);
+  d->WaitForWrites();
 }
 
 void BeginDataTrans() {

@@ -17,9 +17,10 @@ std::unique_ptr<db::Database>& DataDBHandle();
 // The open data database, or null.
 db::Database* DataDB();
 
-// Deletes and recreates the data database fileName in the program folder with
-// Sections, Entries and Values and their indexes, links the three tables into
-// the settings database and leaves handle open on it. Logs its progress;
+// Deletes and recreates the data database fileName in the data folder
+// (Locations::DataFolder) with Sections, Entries and Values, their indexes and
+// the view Lines, links the three tables into the settings database (by the
+// bare file name when both lie in one folder) and leaves handle open on it. Logs its progress;
 // returns false (handle empty) after logging "Unable to delete " or "Unable
 // to create " with the path. A file that another process holds open is not
 // deleted. A failure before the deletion ends the program.
@@ -34,6 +35,11 @@ void CloseDataDB();
 // named by connect (";DATABASE=" + path); raises the database's error.
 void AttachTable(db::Database& db, const std::string& localName, const std::string& connect,
                  const std::string& sourceTable);
+
+// Adds the indexes on the names people query the rows by (Sections.File,
+// Sections.Section, Entries.Entry), once every file is committed; does
+// nothing when no data database is open. Raises the database's error.
+void IndexDataDB();
 
 // Starts the rows of one data file: they join the transaction of the files
 // before it, or a new one; raises 91 when no data database is open and 21

@@ -192,3 +192,106 @@ TEST_F(DataDBTest, FilesAreCommittedInGroupsOnDemandAndAtTheEndAndCommitIsHarmle
 
 }  // namespace
 }  // namespace ketch
+
+namespace ketch {
+namespace {
+
+class DataDBForPeopleTest : public DataDBTest {
+ protected:
+  // One section with a line of the given values.
+  void StoreLine(const std::string& entry, const std::vector<std::string>& values) {
+    StorageSets& s = Storage();
+    s.Sections->AddNew();
+    const int32_t section = static_cast<int32_t>(s.Sections->Fields(s.secId).AsLong());
+    s.Sections->SetField(s.secArea, Variant("a"));
+    s.Sections->SetField(s.secSection, Variant("s"));
+    s.Sections->SetField(s.secFile, Variant("f"));
+    s.Sections->SetField(s.secLine, Variant(int32_t{1}));
+    s.Sections->Update();
+    s.Entries->AddNew();
+    s.Entries->SetField(s.entEntry, Variant(entry));
+    s.Entries->SetField(s.entEntryID, Variant(int32_t{1}));
+    s.Entries->SetField(s.entLink, Variant(section));
+    s.Entries->SetField(s.entLine, Variant(int32_t{2}));
+    const int32_t line = static_cast<int32_t>(s.Entries->Fields(s.entId).AsLong());
+    s.Entries->Update();
+    ASSERT_GT(line, 0);
+    for (const std::string& v : values) {
+      s.Values->AddNew();
+      s.Values->SetField(s.valLink, Variant(line));
+      s.Values->SetField(s.valValue, Variant(v));
+      s.Values->Update();
+    }
+  }
+};
+
+// Beside the settings database the link names the file alone, so that the
+// pair opens anywhere; the settings database still reaches it, from another
+// folder too.
+TEST_F(DataDBForPeopleTest, TheLinkBesideTheSettingsIsRelativeAndStillJoins) {
+  ASSERT_TRUE(InitData());
+  EXPECT_EQ(test::Rows(prog_ + "/KETCH.MDB", "SELECT Connect FROM _ketch_Links ORDER BY Name"),
+            (std::vector<std::string>{";DATABASE=VD.MDB", ";DATABASE=VD.MDB", ";DATABASE=VD.MDB"}));
+  SetStorage(OpenStorage(*DataDB()));
+  StoreLine("mass", {"5000"});
+  CloseDataDB();
+  // The pair copied elsewhere: the copy's links reach the copy's VD.MDB.
+  const std::string moved = dir_ / "moved";
+  std::filesystem::create_directories(moved);
+  for (const char* f : {"/KETCH.MDB", "/VD.MDB", "/VD.MDB-wal"})
+    if (std::filesystem::exists(prog_ + f)) std::filesystem::copy_file(prog_ + f, moved + f);
+  test::Sql(prog_ + "/VD.MDB", "DELETE FROM \"Values\"");
+  auto copy = db::Database::Open(moved + "/KETCH.MDB");
+  auto rs = copy->OpenRecordset("SELECT Value FROM [Values]", db::dbOpenForwardOnly);
+  ASSERT_FALSE(rs->IsEOF());
+  EXPECT_EQ(rs->Fields("Value").AsText(), "5000");
+  // In another folder from the settings the link stays absolute.
+  const std::string other = dir_ / "other";
+  std::filesystem::create_directories(other);
+  App::SetPath(other);
+  ASSERT_TRUE(InitData());
+  EXPECT_EQ(test::Rows(prog_ + "/KETCH.MDB", "SELECT DISTINCT Connect FROM _ketch_Links"),
+            (std::vector<std::string>{";DATABASE=" + other + "/VD.MDB"}));
+}
+
+// Lines: every value with where it stands, and as a number where its text is one.
+TEST_F(DataDBForPeopleTest, LinesGivesPositionsAndNumbersThatCompareAsNumbers) {
+  ASSERT_TRUE(InitData());
+  SetStorage(OpenStorage(*DataDB()));
+  StoreLine("mass", {"999"});
+  StoreLine("mass", {"5000"});
+  StoreLine("pos", {"-1.5", "2e3", "+7", "x"});
+  StoreLine("odd", {"1-2", "1.2.3", "e5", "True", "0x10", "1e", "12abc", "-0", "3.", ".5"});
+  DataDB()->WaitForWrites();
+  EXPECT_EQ(DataRows("SELECT max(Value), max(Number) FROM Lines WHERE Entry = 'mass'"),
+            (std::vector<std::string>{"999|5000"}));
+  EXPECT_EQ(DataRows("SELECT Position, Value, quote(Number) FROM Lines WHERE Entry = 'pos' ORDER BY Position"),
+            (std::vector<std::string>{"1|-1.5|-1.5", "2|2e3|2000.0", "3|+7|7", "4|x|NULL"}));
+  EXPECT_EQ(DataRows("SELECT group_concat(Value, ' ') FROM (SELECT Value FROM Lines WHERE Entry = 'odd' AND "
+                     "Number IS NULL ORDER BY Position)"),
+            (std::vector<std::string>{"1-2 1.2.3 e5 True 0x10 1e 12abc"}));
+  EXPECT_EQ(DataRows("SELECT File, Section, SectionLine, EntryLine FROM Lines WHERE Entry = 'mass' LIMIT 1"),
+            (std::vector<std::string>{"f|s|1|2"}));
+}
+
+TEST_F(DataDBForPeopleTest, TheQueryIndexesComeAtTheEndNotDuringTheRun) {
+  const std::string indexes =
+      "SELECT count(*) || ':' || ifnull(group_concat(name, ' '), '') FROM (SELECT name FROM sqlite_schema "
+      "WHERE type = 'index' AND name IN ('FileIDX', 'SectionIDX', 'EntryIDX') ORDER BY name)";
+  EXPECT_NO_THROW(IndexDataDB());  // none open: nothing to do
+  ASSERT_TRUE(InitData());
+  SetStorage(OpenStorage(*DataDB()));
+  EXPECT_EQ(DataRows(indexes), (std::vector<std::string>{"0:"}));
+  BeginDataTrans();
+  StoreLine("mass", {"1"});
+  CommitDataTrans();
+  IndexDataDB();
+  EXPECT_EQ(OwnConnectionRows(indexes), (std::vector<std::string>{"3:EntryIDX FileIDX SectionIDX"}));
+  EXPECT_EQ(OwnConnectionRows("SELECT count(*) FROM Entries"), (std::vector<std::string>{"1"})) << "committed";
+  EXPECT_NE(OwnConnectionRows("EXPLAIN QUERY PLAN SELECT * FROM Lines WHERE Entry = 'mass'")[0].find("EntryIDX"),
+            std::string::npos);
+  IndexDataDB();  // twice is harmless
+}
+
+}  // namespace
+}  // namespace ketch

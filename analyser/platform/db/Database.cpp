@@ -249,6 +249,19 @@ const Database::Link* Database::FindLink(const std::string& name) const {
 }
 
 
+std::string Database::FileName() const {
+  const char* name = sqlite3_db_filename(Use(Writes::Pass), "main");
+  return name ? name : "";
+}
+
+std::string Database::LinkFile(const std::string& connect) const {
+  std::string file = ConnectFile(connect);
+  if (file.empty() || file[0] == '/' || file[0] == '\\') return file;
+  const std::string own = FileName();
+  const size_t slash = own.rfind('/');
+  return slash == std::string::npos ? file : own.substr(0, slash + 1) + file;
+}
+
 void Database::LoadLinks() {
   Stmt has(db_, "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = ?1");
   has.Text(1, kLinksTable);
@@ -258,7 +271,7 @@ void Database::LoadLinks() {
   while (s.Step()) {
     Link l{Utf8ToCp1252(s.Column(0)), Utf8ToCp1252(s.Column(1)), "", Utf8ToCp1252(s.Column(2)), ""};
     try {
-      l.file = ConnectFile(l.connect);
+      l.file = LinkFile(l.connect);
     } catch (const Error&) {
       continue;  // not a file link: nothing this layer can attach
     }

@@ -130,6 +130,9 @@ class Database {
   // AdaptSql), read front to back; it sees the rows committed before it.
   std::unique_ptr<Recordset> OpenRecordset(const std::string& source, RecordsetType type);
 
+  // The database's own file, absolute, as SQLite opened it.
+  std::string FileName() const;
+
   // The SQLite connection, for tools and tests (rows handed to the writing
   // thread are written first).
   sqlite3* Handle() const;
@@ -160,6 +163,10 @@ class Database {
   void OpenHandle(const std::string& path);
   // Runs a statement now, or hands it to the writing thread.
   void Run(const std::string& sql);
+  // The file a connect string names; a relative one (the file beside this
+  // database, as a link into its own folder is stored) is taken from this
+  // database's folder. Raises 5 without a DATABASE= part.
+  std::string LinkFile(const std::string& connect) const;
   // Reads the stored links and attaches the files they point at.
   void LoadLinks();
   // Attaches what files of links it can; one that fails stays detached.

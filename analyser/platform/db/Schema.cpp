@@ -47,7 +47,7 @@ void Database::AppendTableDef(const TableDef& def) {
   if (HasTableDef(def.Name))
     throw Error(SQLITE_ERROR, "SQLite", "table " + def.Name + " already exists");
   if (!def.Connect.empty()) {
-    Link l{def.Name, def.Connect, ConnectFile(def.Connect), def.SourceTableName, ""};
+    Link l{def.Name, def.Connect, LinkFile(def.Connect), def.SourceTableName, ""};
     Exec(db, std::string("CREATE TABLE IF NOT EXISTS ") + kLinksTable +
                  " (Name TEXT PRIMARY KEY COLLATE NOCASE, Connect TEXT NOT NULL, SourceTable TEXT NOT NULL)");
     bool attachedBefore = schemas_.count(l.file) != 0;
