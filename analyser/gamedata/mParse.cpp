@@ -12,6 +12,7 @@
 #include "ini/mINI.h"
 #include "platform/db/Database.h"
 #include "shell/Records.h"
+#include "shell/RunCounts.h"
 #include "shell/cSettings.h"
 #include "shell/mError.h"
 #include "store/mDataDB.h"
@@ -59,6 +60,8 @@ class RowsAhead {
 
 void ReadOtherINIs() {
   LogLine("\r\n\r\nReading files for other INIs");
+  Counts().pass = "other INIs";
+  Counts().passId = 0;
   try {
     auto rs = Settings()->SettingsDB()->OpenRecordset("_bc_OtherINI", db::dbOpenForwardOnly);
     LocationRecord L;
@@ -84,6 +87,8 @@ void ReadOtherINIs() {
 void ReadINIFromValues(int16_t id) {
   const std::string ids = std::to_string(id);
   LogLine("\r\n\r\nReading files for value ID " + ids);
+  Counts().pass = "value ID";
+  Counts().passId = id;
   std::string area, section, entry;
   try {
     // Files are committed in groups and in the background; the query reads

@@ -39,6 +39,8 @@ std::string DataPath(const std::string& value) { return Settings()->VDPath() + "
 void ReadGameINI() {
   const std::string mainPath = MainPath();
   LogLine("Processing " + mainPath);
+  Counts().pass = "game INI";
+  Counts().passId = 0;
   cFile reader;
   try {
     reader.FileName(mainPath);

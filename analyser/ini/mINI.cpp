@@ -33,6 +33,7 @@ void ReadINIFile(const std::string& A, const std::string& P, LocationRecord& L) 
       LogLine("Already parsed. Skipped.");
       return;
     }
+    ++Counts().filesTaken;
 
     cFile reader;
     try {
@@ -71,7 +72,9 @@ void ReadAhead(const std::string& P) {
   // Before the first load ReadINIFile fails on its first file, and that is
   // where the failure must be reported; nothing will be read to convert for.
   if (!RuleBaseLoaded()) return;
-  if (!FilesRead().Contains(P)) ConvertAhead(P);
+  if (FilesRead().Contains(P)) return;
+  ++Counts().filesNamed;
+  ConvertAhead(P);
 }
 
 }  // namespace ketch

@@ -51,6 +51,49 @@ std::string Cp1252ToUtf8(std::string_view text) {
   return out;
 }
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence of two or more bytes at i, or 0.
+size_t Utf8SequenceAt(std::string_view t, size_t i) {
+  const auto b = [&](size_t k) { return static_cast<unsigned char>(t[k]); };
+  const auto cont = [&](size_t k) { return k < t.size() && (b(k) & 0xC0) == 0x80; };
+  const unsigned char c = b(i);
+  if (c >= 0xC2 && c <= 0xDF) return cont(i + 1) ? 2 : 0;
+  if (c >= 0xE0 && c <= 0xEF) {
+    if (!cont(i + 1) || !cont(i + 2)) return 0;
+    if (c == 0xE0 && b(i + 1) < 0xA0) return 0;   // overlong
+    if (c == 0xED && b(i + 1) >= 0xA0) return 0;  // surrogate
+    return 3;
+  }
+  if (c >= 0xF0 && c <= 0xF4) {
+    if (!cont(i + 1) || !cont(i + 2) || !cont(i + 3)) return 0;
+    if (c == 0xF0 && b(i + 1) < 0x90) return 0;
+    if (c == 0xF4 && b(i + 1) >= 0x90) return 0;
+    return 4;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string MixedToUtf8(std::string_view text) {
+  if (IsAscii(text)) return std::string(text);
+  std::string out;
+  out.reserve(text.size() + text.size() / 2);
+  for (size_t i = 0; i < text.size();) {
+    if (static_cast<unsigned char>(text[i]) < 0x80) {
+      out += text[i++];
+    } else if (size_t n = Utf8SequenceAt(text, i)) {
+      out.append(text.substr(i, n));
+      i += n;
+    } else {
+      out += Cp1252ToUtf8(text.substr(i, 1));
+      ++i;
+    }
+  }
+  return out;
+}
+
 std::string Utf8ToCp1252(std::string_view text) {
   if (IsAscii(text)) return std::string(text);
   std::string out;

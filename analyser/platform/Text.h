@@ -20,6 +20,11 @@ std::string Cp1252ToUtf8(std::string_view text);
 // hold, and a malformed UTF-8 sequence, becomes '?'. Never fails.
 std::string Utf8ToCp1252(std::string_view text);
 
+// Text for a terminal when it mixes game text (1252) with paths as the file
+// system gave them (often UTF-8): a well-formed UTF-8 sequence of two to four
+// bytes is kept, every other byte converted as Cp1252ToUtf8 does. Never fails.
+std::string MixedToUtf8(std::string_view text);
+
 // True when every byte is below 0x80, so that both forms are the same bytes.
 bool IsAscii(std::string_view text);
 

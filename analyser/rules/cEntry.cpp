@@ -7,6 +7,7 @@
 #include "platform/Error.h"
 #include "platform/Text.h"
 #include "rules/Storage.h"
+#include "shell/RunCounts.h"
 #include "shell/mError.h"
 
 namespace ketch {
@@ -71,12 +72,14 @@ void cEntry::Store(int32_t lSectionDB_ID) {
     // Committing a record is its Update: the row joins the transaction that
     // the reader of the data file holds open for the whole file.
     entries.Update();
+    ++Counts().rowsStored;
     const int32_t n = o.FixedValuesNo() + o.VarValuesCount();
     for (int32_t k = 1; k <= n; ++k) {
       values.AddNew();
       values.SetField(s.valLink, entryDbId);
       values.SetField(s.valValue, o.Value(static_cast<int16_t>(k)).Value());
       values.Update();
+      ++Counts().rowsStored;
     }
   }
 }

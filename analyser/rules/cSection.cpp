@@ -4,6 +4,7 @@
 
 #include "platform/Text.h"
 #include "rules/Storage.h"
+#include "shell/RunCounts.h"
 
 namespace ketch {
 
@@ -36,6 +37,7 @@ void cSection::Store() {
   dbId_ = sections.Fields(s.secId).AsLong();
   // Committing is the record's Update inside the per-file transaction.
   sections.Update();
+  ++Counts().rowsStored;
   for (cEntry& entry : entries_) entry.Store(dbId_);
 }
 

@@ -14,6 +14,14 @@ struct RunCounts {
   int64_t binaryFiles = 0;
   int64_t repairs = 0;
   int64_t lines = 0;  // physical lines of the files read
+  // For the progress line only: files named to the reader ahead of reading
+  // them (what is known so far of the files to come), files taken up (read,
+  // or found missing), rows handed to the store, and the pass under way.
+  int64_t filesNamed = 0;
+  int64_t filesTaken = 0;
+  int64_t rowsStored = 0;
+  const char* pass = "";
+  int16_t passId = 0;
   std::map<int16_t, int64_t> findings;  // warning code -> count
 };
 

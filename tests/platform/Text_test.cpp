@@ -61,3 +61,22 @@ TEST(Text, WhatTheCodePageCannotHoldBecomesQuestionMark) {
 
 }  // namespace
 }  // namespace ketch
+
+namespace ketch {
+namespace {
+
+// Game text (1252) and file-system paths (UTF-8) on one terminal line: each
+// stays readable; what is no well-formed UTF-8 is read as the code page.
+TEST(Text, MixedTextReachesTheTerminalAsUtf8) {
+  EXPECT_EQ(MixedToUtf8("plain"), "plain");
+  EXPECT_EQ(MixedToUtf8("caf\xC3\xA9 caf\xE9"), "caf\xC3\xA9 caf\xC3\xA9");
+  EXPECT_EQ(MixedToUtf8("\x80 \xE2\x82\xAC \xF0\x9F\x98\x80"), "\xE2\x82\xAC \xE2\x82\xAC \xF0\x9F\x98\x80");
+  // Cut, overlong and surrogate sequences are bytes of the code page.
+  EXPECT_EQ(MixedToUtf8("\xC3"), "\xC3\x83");
+  EXPECT_EQ(MixedToUtf8("\xC0\xAF"), Cp1252ToUtf8("\xC0\xAF"));
+  EXPECT_EQ(MixedToUtf8("\xED\xA0\x80"), Cp1252ToUtf8("\xED\xA0\x80"));
+  EXPECT_EQ(MixedToUtf8("\xE9t\xE9"), "\xC3\xA9t\xC3\xA9");
+}
+
+}  // namespace
+}  // namespace ketch
