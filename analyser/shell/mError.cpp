@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/App.h"
+#include "platform/Locations.h"
 #include "platform/Paths.h"
 #include "shell/Records.h"
 #include "shell/RunCounts.h"
@@ -186,7 +187,7 @@ Error OwnError(int16_t code, const std::string& classSuffix) {
 
 void LogLine(const std::string& message) {
   static LogFile log;
-  std::string path = Folder() + "\\ketch.log";
+  const std::string path = LogFilePath();
   const int failure = logFileOn ? log.Append(path, message + kCrLf) : 0;
 
   if (failure != 0) {
@@ -276,6 +277,7 @@ std::string ApiErrorText(int32_t code) {
 void SetLogFolder(const std::string& folder) { Folder() = folder; }
 void SetLogFileOn(bool on) { logFileOn = on; }
 const std::string& LogFolder() { return Folder(); }
+std::string LogFilePath() { return Locations::LogFolder(Folder()) + "\\ketch.log"; }
 
 void SetLogView(LogView view) { View() = std::move(view); }
 const LogView& CurrentLogView() { return View(); }

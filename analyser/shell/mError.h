@@ -80,9 +80,12 @@ Error OwnError(int16_t code, const std::string& classSuffix);
 void LogLine(const std::string& message);
 
 // The log folder (the LogPath setting, which the settings object hands over
-// whenever it changes); "" gives "\ketch.log".
+// whenever it changes); "" stands for the default folder of Locations (the
+// program folder or the user's), never the root of the file system.
 void SetLogFolder(const std::string& folder);
 const std::string& LogFolder();
+// The file LogLine writes: the log folder, or the default one, + "\ketch.log".
+std::string LogFilePath();
 
 // Off: LogLine writes no ketch.log (the box still gets every message). On by
 // default.

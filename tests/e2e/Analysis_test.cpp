@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "GameFixture.h"
+#include "platform/Text.h"
 
 namespace ketch {
 namespace {
@@ -29,8 +30,11 @@ TEST_F(AnalysisTest, AGameWithEveryKindOfLineAndFinding) {
   auto r = Ketch({"init", "all"});
   ASSERT_EQ(r.status, 0) << r.err;
   ExpectLog("every_kind");
-  // What the box shows goes to standard output: the same text.
-  EXPECT_NE(r.out.find(Log()), std::string::npos);
+  // What the box shows goes to standard output: the same text, in UTF-8
+  // with LF line ends.
+  std::string text = MixedToUtf8(Log());
+  for (size_t at; (at = text.find("\r\n")) != std::string::npos;) text.erase(at, 1);
+  EXPECT_NE(r.out.find(text), std::string::npos);
 
   // Entries in the order of the section's entry rules; their values in
   // position order.

@@ -35,7 +35,7 @@ void Step(const char* command, const std::function<void()>& step) {
 // With the Overwrite box ticked: a new log with its header.
 void LogHeader() {
   try {
-    DeleteFile(Settings()->LogPath() + "\\ketch.log");
+    DeleteFile(LogFilePath());
   } catch (const Error&) {
     // Above all the file does not exist yet; nothing to report.
   }
@@ -76,6 +76,7 @@ void cmdAll() {
   Step("All", ReadGameINI);
   Step("All", ReadOtherINIs);
   for (int16_t id : kReferenceRules) Step("All", [id] { ReadINIFromValues(id); });
+  Step("All", IndexDataDB);
 }
 
 void cmdDumpRules() {

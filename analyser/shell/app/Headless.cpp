@@ -1,19 +1,24 @@
-// The headless mode: options set the settings, commands run in the order
-// given, the log box's text goes to standard output; or, for check, the
-// findings do. Every option is read and every file opened before anything
+// The headless mode: options set the settings for the run (stored only with
+// --save), commands run in the order given, the log box's text goes to
+// standard output in UTF-8 with LF line ends; or, for check, the findings do. Every option is read and every file opened before anything
 // runs, so that a mistake on the command line costs nothing.
 #include "shell/app/Headless.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <unistd.h>
+
 #include <cstdio>
 #include <memory>
 
 #include "platform/App.h"
+#include "platform/Locations.h"
 #include "platform/Text.h"
 #include "shell/app/Check.h"
 #include "shell/app/Commands.h"
+#include "shell/DoEvents.h"
 #include "shell/app/FindingsOutput.h"
+#include "shell/app/Progress.h"
 #include "shell/app/RunSummary.h"
 #include "shell/cSettings.h"
 #include "shell/mError.h"
@@ -34,6 +39,42 @@ void Warn(const std::string& message) { std::fprintf(stderr, "ketch: warning: %s
 
 void Print(std::FILE* to, const std::string& text) { std::fwrite(text.data(), 1, text.size(), to); }
 
+// The log's text (code page 1252, paths as the file system gave them, CR LF)
+// as a terminal or a pipe reads text: UTF-8 with LF. The log file keeps its
+// own bytes.
+std::string ForTerminal(const std::string& logText) {
+  std::string utf8 = MixedToUtf8(logText);
+  std::string out;
+  out.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size(); ++i)
+    if (utf8[i] != '\r' || i + 1 >= utf8.size() || utf8[i + 1] != '\n') out += utf8[i];
+  return out;
+}
+
+// A Windows-style path of the program as the file system shows it.
+std::string Shown(const std::string& path) {
+  std::string s = path;
+  for (char& c : s)
+    if (c == '\\') c = '/';
+  return MixedToUtf8(s);
+}
+
+// --paths: the files this run would use.
+std::string PathsText(const cSettings& settings) {
+  const bool own = Locations::InProgramFolder();
+  auto row = [](const char* label, const std::string& value) {
+    return std::string(label) + std::string(10 - std::string(label).size(), ' ') + value + "\n";
+  };
+  std::string text;
+  text += row("program", Shown(App::Path()) + (own ? " (its files beside it)" : " (installed: files per user)"));
+  text += row("rules", Shown(Locations::SuppliedSettingsDB()) + " (supplied)");
+  text += row("settings", Shown(Locations::SettingsDB()));
+  text += row("data", Shown(Locations::DataFolder() + "\\VD.MDB"));
+  text += row("log", Shown(LogFilePath()));
+  text += row("game", settings.VDPath().empty() ? std::string("(not set)") : Shown(settings.VDPath()));
+  return text;
+}
+
 // Reads a list of codes option into codes; false after a usage error.
 bool CodesOption(const QCommandLineParser& parser, const QCommandLineOption& option, std::set<int16_t>& codes) {
   if (!parser.isSet(option)) return true;
@@ -43,10 +84,11 @@ bool CodesOption(const QCommandLineParser& parser, const QCommandLineOption& opt
   return false;
 }
 
-// Runs init, all and dump in the order given, then the summary when all ran;
-// the status they end with.
-int RunCommands(const QStringList& commands) {
-  bool initFailed = false, ranAll = false;
+// Runs init, all and dump in the order given; the status they end with, and
+// in ranAll whether all ran (then the summary follows).
+int RunCommands(const QStringList& commands, bool& ranAll) {
+  bool initFailed = false;
+  ranAll = false;
   int status = exitNormal;
   for (const QString& command : commands) {
     if (command == "init") {
@@ -64,7 +106,6 @@ int RunCommands(const QStringList& commands) {
       cmdDumpRules();
     }
   }
-  if (ranAll) Print(stdout, SummaryText());
   return status;
 }
 
@@ -79,6 +120,8 @@ int RunHeadless(int argc, char** argv) {
   parser.setApplicationDescription(
       "Checks the game's INI data files against the rule base and stores the good data.\n"
       "Without arguments the window opens; with arguments ketch runs without one.\n"
+      "--game, --log and --overwrite hold for this run only; with --save they are\n"
+      "stored as the window stores what is typed into it.\n"
       "\n"
       "Exit statuses:\n"
       "  0  normal end\n"
@@ -111,8 +154,11 @@ int RunHeadless(int argc, char** argv) {
                               "FILE");
   QCommandLineOption writeBaseline("write-baseline", "Writes every finding of the run to FILE, for --baseline.",
                                    "FILE");
-  for (const QCommandLineOption* o : {&game, &log, &overwrite, &findings, &format, &failOn, &select, &ignore,
-                                      &baseline, &writeBaseline})
+  QCommandLineOption save("save", "Stores --game, --log and --overwrite as the settings of later runs.");
+  QCommandLineOption paths("paths", "Prints the files this run would use: settings, VD.MDB, log, rule base.");
+  QCommandLineOption quiet(QStringList{"q", "quiet"}, "Prints only the summary and errors: no log text, no progress.");
+  for (const QCommandLineOption* o : {&game, &log, &overwrite, &save, &paths, &quiet, &findings, &format, &failOn,
+                                      &select, &ignore, &baseline, &writeBaseline})
     parser.addOption(*o);
   parser.addPositionalArgument("COMMAND",
                                "Commands, run in the order given, as the buttons:\n"
@@ -143,12 +189,17 @@ int RunHeadless(int argc, char** argv) {
       return exitUsage;
     }
     // A check reads the paths it is given and changes no setting.
-    if (parser.isSet(game) || parser.isSet(overwrite)) {
-      UsageError("'check' takes no --game or --overwrite: it reads the paths given");
+    if (parser.isSet(game) || parser.isSet(overwrite) || parser.isSet(save)) {
+      UsageError("'check' takes no --game, --overwrite or --save: it reads the paths given");
       return exitUsage;
     }
   } else if (parser.isSet(format)) {
     UsageError("--format chooses the output of 'check' only");
+    return exitUsage;
+  }
+  if (!check && commands.isEmpty() && !parser.isSet(save) && !parser.isSet(paths)) {
+    // Options alone would set nothing that outlives the run.
+    UsageError("no command given (init, all, dump; or check PATH...); --save stores the options alone");
     return exitUsage;
   }
   bool initBefore = false;
@@ -198,19 +249,43 @@ int RunHeadless(int argc, char** argv) {
     return exitUsage;
   }
 
+  const bool quietRun = parser.isSet(quiet);
+  ProgressLine progress(!quietRun && isatty(STDERR_FILENO) == 1);
   LogView view;
   // A check's standard output is its findings: the box shows nothing, and
-  // error reports go to standard error.
+  // error reports go to standard error; so do they in a quiet run.
   if (check)
-    view.ShowError = [](const std::string& report) { Print(stderr, report); };
+    view.ShowError = [&progress](const std::string& report) {
+      progress.Clear();
+      Print(stderr, report);
+    };
+  else if (quietRun)
+    view.ShowError = [&progress](const std::string& report) {
+      progress.Clear();
+      Print(stderr, ForTerminal(report));
+    };
   else
-    view.Append = [](const std::string& text) { Print(stdout, text); };
-  view.ShowFatal = [](const std::string& message) { Print(stderr, message); };
+    view.Append = [&progress](const std::string& text) {
+      progress.Clear();
+      Print(stdout, ForTerminal(text));
+    };
+  view.ShowFatal = [&progress](const std::string& message) {
+    progress.Clear();
+    Print(stderr, message);
+  };
   SetLogView(view);
+  SetEventPump([&progress] { progress.Tick(); });
 
   auto settings = std::make_unique<cSettings>();
   SetSettings(settings.get());
-  settings->SettingsDBName(App::Path() + "\\KETCH.MDB");
+  std::string settingsDB;
+  try {
+    settingsDB = Locations::PrepareSettingsDB();
+  } catch (const Error& e) {
+    FatalError(e, "OpenSettingsDB: Unable to open settings database");
+  }
+  settings->SettingsDBName(settingsDB);
+  settings->SaveOnClose(parser.isSet(save));
 
   int status = exitNormal;
   if (check) {
@@ -224,23 +299,29 @@ int RunHeadless(int argc, char** argv) {
     if (parser.isSet(game)) settings->VDPath(ToBytes(parser.value(game)));
     if (parser.isSet(log)) settings->LogPath(ToBytes(parser.value(log)));
     if (parser.isSet(overwrite)) settings->OverwriteLog(ToBytes(overwriteValue));
+    if (parser.isSet(paths)) Print(stdout, PathsText(*settings));
     // Without a findings option the log alone hears of findings.
     if (!options.findingsFile.empty() || !options.writeBaselineFile.empty() || options.failOnAny ||
         !options.failOn.empty())
       run.Start(FindingPaths(settings->VDPath()));
 
-    status = RunCommands(commands);
+    bool ranAll = false;
+    status = RunCommands(commands, ranAll);
+    progress.Clear();
+    if (ranAll) Print(stdout, ForTerminal(SummaryText()));
   }
 
   if (std::string error; !run.Finish(error)) {
     std::fprintf(stderr, "ketch: %s\n", error.c_str());
     if (status == exitNormal) status = exitErrorReport;
   }
+  progress.Clear();
+  SetEventPump(nullptr);
   if (check) Print(checkFormat == CheckFormat::Json ? stderr : stdout, CheckSummary(run.Reported()));
   status = run.Status(status);
 
-  // Normal end: the settings are saved as when the window closes (a check's
-  // are left as stored).
+  // Normal end: with --save the settings are saved as when the window closes
+  // (a check's are left as stored).
   settings.reset();
   SetSettings(nullptr);
   std::fflush(stdout);

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "platform/App.h"
+#include "platform/Locations.h"
 #include "platform/Text.h"
 #include "shell/DoEvents.h"
 #include "shell/app/Commands.h"
@@ -39,7 +40,13 @@ int SubMain(int argc, char** argv) {
 
   auto settings = std::make_unique<cSettings>();
   SetSettings(settings.get());
-  settings->SettingsDBName(App::Path() + "\\KETCH.MDB");
+  std::string settingsDB;
+  try {
+    settingsDB = Locations::PrepareSettingsDB();
+  } catch (const Error& e) {
+    FatalError(e, "OpenSettingsDB: Unable to open settings database");
+  }
+  settings->SettingsDBName(settingsDB);
 
   frmMain window;
   window.setWindowTitle(window.windowTitle() + "  V " + QString::fromStdString(App::VersionText()));
