@@ -10,8 +10,8 @@ cmake -S . -B "$build" -G Ninja -DKETCH_BENCH=OFF >/dev/null
 cmake --build "$build" -j2 --target ketch krun ketchdb vdgen
 work=$(mktemp -d "${TMPDIR:-/tmp}/ketch-demo-XXXXXX")
 mkdir -p "$work/log" "$work/bin"
-# A program folder of its own: ketch saves its settings into KETCH.MDB and
-# writes VD.MDB beside it, and the build's folder stays as built.
+# A program folder of its own: ketch writes VD.MDB beside its KETCH.MDB,
+# and the build's folder stays as built.
 cp "$build/bin/ketch" "$build/bin/krun" "$build/bin/KETCH.MDB" "$work/bin/"
 echo
 "$build/tools/vdgen" --preset small --seed "${KETCH_SEED:-1}" "$work/game"

@@ -8,6 +8,7 @@ tests=0
 [ "${1:-}" = --tests ] && tests=1
 packages=(cmake ninja-build g++ make pkg-config
   libsqlite3-dev sqlite3
+  dpkg-dev desktop-file-utils man-db
   qt6-base-dev
   nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
