@@ -116,7 +116,14 @@ class GameFixture : public ::testing::Test {
   Command KetchCommand(std::vector<std::string> args) {
     args.insert(args.begin(), {bin_ + "/ketch", "--game", game_, "--log", log_, "--overwrite", "1"});
     std::filesystem::create_directories(log_);
-    return {.argv = args, .env = kNoDisplay};
+    return {.argv = args, .env = Env()};
+  }
+  // The environment of a run: no display, and the user's own folder (where a
+  // program folder that cannot be written sends the files) in the test's.
+  std::vector<std::string> Env() const {
+    std::vector<std::string> env = kNoDisplay;
+    env.push_back("XDG_DATA_HOME=" + userData_);
+    return env;
   }
   std::string Log() { return ReadFile(log_ + "/ketch.log"); }
 
@@ -139,6 +146,7 @@ class GameFixture : public ::testing::Test {
   std::string bin_ = dir_ / "bin";
   std::string game_ = dir_ / "game";
   std::string log_ = dir_ / "log";
+  std::string userData_ = dir_ / "user-data";
 };
 
 }  // namespace ketch::test
