@@ -197,6 +197,13 @@ pid_t& ChildPid() {
   return pid;
 }
 
+void KillChild() {
+  if (ChildPid() <= 0) return;
+  kill(ChildPid(), SIGKILL);
+  waitpid(ChildPid(), nullptr, 0);
+  ChildPid() = 0;
+}
+
 // Where the files are split: as many bytes before as after, roughly.
 size_t SplitPoint(const std::vector<std::string>& files, uint64_t& total) {
   std::vector<uint64_t> sizes(files.size());
@@ -306,27 +313,12 @@ void CheckInParts(const std::vector<std::string>& files, const std::function<voi
   }
   if (pid == 0) RunChild(out, mid, files.size(), check);
 
-  static const bool registered = [] {
-    AtEndProgram([] {
-      if (ChildPid() > 0) {
-        kill(ChildPid(), SIGKILL);
-        waitpid(ChildPid(), nullptr, 0);
-        ChildPid() = 0;
-      }
-    });
-    return true;
-  }();
+  static const bool registered = (AtEndProgram(KillChild), true);
   (void)registered;
   ChildPid() = pid;
   struct Reap {
     // Also when this part throws: no child outlives the check.
-    ~Reap() {
-      if (ChildPid() > 0) {
-        kill(ChildPid(), SIGKILL);
-        waitpid(ChildPid(), nullptr, 0);
-        ChildPid() = 0;
-      }
-    }
+    ~Reap() { KillChild(); }
   } reap;
   check(0, mid);
 
