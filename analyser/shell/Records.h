@@ -21,6 +21,9 @@ struct SectionRecord {
   std::vector<std::string> EntryValues = std::vector<std::string>(kSectionCapacity + 1);
   std::string File;
   int32_t LineNo = 0;
+  // The physical line of each entry line in the file (the log counts from the
+  // header instead, which blank and comment lines put off).
+  std::vector<int32_t> EntryLines = std::vector<int32_t>(kSectionCapacity + 1);
 };
 
 struct LocationRecord {
@@ -36,6 +39,9 @@ struct LocationRecord {
 struct Finding {
   std::string File;  // the file it is about, a game path as logged
   int32_t Line = 0;  // its line in that file; 0 for the file as a whole
+  // The physical line it is about (the header for a finding about the
+  // section); 0 when unknown, then Line.
+  int32_t PhysicalLine = 0;
   std::string Section;
   int16_t SectionLine = 0;  // the line within the section (the location's index)
   std::string Key;
