@@ -138,7 +138,8 @@ Incoming ParseMessage(const std::string& body) {
   }
   if (!method->is_string()) return in;
   auto params = m.find("params");
-  if (params != m.end()) {
+  // A null params is taken as none: clients send it with shutdown and exit.
+  if (params != m.end() && !params->is_null()) {
     if (!params->is_object() && !params->is_array()) return in;
     in.params = *params;
   }
