@@ -74,9 +74,16 @@ MessageReader::Result MessageReader::Next(std::string& body, std::string& proble
     size_t end = buf_.find(kEnd);
     if (end != std::string::npos && end > kMaxHeader) end = std::string::npos;
     if (end == std::string::npos) {
-      if (buf_.size() >= kMaxHeader + kEnd.size()) {
-        // Garbage without an end of headers: no end can start in what goes.
-        pos_ = kMaxHeader + 1;
+      const size_t window = kMaxHeader + kEnd.size();
+      if (buf_.size() >= window) {
+        // Garbage without an end of headers: drop it up to the next mention
+        // of the length, or all but what may begin one. Only the window is
+        // looked at, so the cut does not depend on how the reads fell.
+        std::string lower = buf_.substr(0, window);
+        std::transform(lower.begin(), lower.end(), lower.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        size_t next = lower.find(kLengthName, 1);
+        pos_ = next != std::string::npos ? next : window - (kLengthName.size() - 1);
         problem = "more than " + std::to_string(kMaxHeader) + " bytes without a header end";
         return Result::BadFrame;
       }
@@ -133,7 +140,11 @@ Incoming ParseMessage(const std::string& body) {
   if (version == m.end() || *version != "2.0") return in;
   auto method = m.find("method");
   if (method == m.end()) {
-    if (id != m.end() && (m.contains("result") || m.contains("error"))) in.kind = Incoming::Response;
+    if (id != m.end() && (m.contains("result") || m.contains("error"))) {
+      in.kind = Incoming::Response;
+      in.code = 0;
+      in.message.clear();
+    }
     return in;
   }
   if (!method->is_string()) return in;
