@@ -406,7 +406,12 @@ void Server::Handle(const std::string& body) {
     case Incoming::Response:
       return;  // the answer to our registration: nothing to do
     case Incoming::Notification:
-      Notify(in);
+      try {
+        Notify(in);
+      } catch (const std::exception& e) {
+        // Nothing can be answered to a notification; the server goes on.
+        std::fprintf(stderr, "ketch lsp: %s failed: %s\n", in.method.c_str(), e.what());
+      }
       return;
     case Incoming::Request:
       break;
@@ -543,9 +548,10 @@ void Server::Publish(const std::string& uri) {
                            {"source", "ketch"},
                            {"message", "ketch has no rule base: " + rulesError_}});
   } else {
-    const Text text(doc.text);
     LastReport().clear();
+    std::string failure;
     try {
+      const Text text(doc.text);
       std::vector<Finding> findings = CheckText(uri, text.Bytes());
       const std::vector<size_t> physical = PhysicalLines(text.Bytes());
       for (const Finding& f : findings) {
@@ -556,12 +562,18 @@ void Server::Publish(const std::string& uri) {
                                {"message", FindingMessage(f)}});
       }
     } catch (const Ended&) {
+      failure = LastReport().empty() ? "the check ended" : Cp1252ToUtf8(LastReport());
+    } catch (const std::exception& e) {
+      failure = std::string("internal error: ") + e.what();
+    }
+    if (!failure.empty()) {
       ClearRules();
+      diagnostics = json::array();
       diagnostics.push_back(
           {{"range", {{"start", {{"line", 0}, {"character", 0}}}, {"end", {{"line", 0}, {"character", 0}}}}},
            {"severity", 1},
            {"source", "ketch"},
-           {"message", "ketch could not check this file: " + Cp1252ToUtf8(LastReport())}});
+           {"message", "ketch could not check this file: " + failure}});
     }
   }
   Send(Notification("textDocument/publishDiagnostics",
