@@ -39,9 +39,6 @@ struct LocationRecord {
 struct Finding {
   std::string File;  // the file it is about, a game path as logged
   int32_t Line = 0;  // its line in that file; 0 for the file as a whole
-  // The physical line it is about (the header for a finding about the
-  // section); 0 when unknown, then Line.
-  int32_t PhysicalLine = 0;
   std::string Section;
   int16_t SectionLine = 0;  // the line within the section (the location's index)
   std::string Key;
@@ -52,6 +49,9 @@ struct Finding {
   bool Named = false;
   std::string NamedIn;
   int32_t NamedLine = 0;
+  // The physical line it is about (the header for a finding about the
+  // section); 0 when unknown, then Line.
+  int32_t PhysicalLine = 0;
 };
 
 }  // namespace ketch
