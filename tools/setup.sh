@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building, testing and fuzzing need.
+# Installs the Debian 12 packages that building, testing and fuzzing need
+# (Neovim: a real editor for the language server's test).
 # With --tests also the SARIF validator of the tests (the SARIF multitool, from
 # the npm registry, about 100 MB) into a folder of its own:
 # ${KETCH_TOOLS:-~/.cache/ketch-tools}. The main job does without it.
@@ -13,6 +14,7 @@ packages=(cmake ninja-build g++ make pkg-config
   nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
+  neovim
   xvfb xauth)
 [ $tests = 1 ] && ! command -v npm >/dev/null && packages+=(npm)
 missing=()

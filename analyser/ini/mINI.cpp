@@ -55,17 +55,39 @@ void ReadINIFile(const std::string& A, const std::string& P, LocationRecord& L) 
     // sees only files whose rows are complete.
     const bool storing = StoresRows();
     if (storing) BeginDataTrans();
-    SectionRecord R;
-    while (ReadNextSection(R, reader)) {
-      DoSection(A, R);
-      DoEvents();
-    }
-    Counts().lines += reader.LineNum();
+    ReadSections(A, reader);
     if (storing) CommitDataTrans();
   } catch (const Error& e) {
     LogError(e, "ReadINIFile");
     EndProgram();
   }
+}
+
+void ReadSections(const std::string& A, cFile& reader) {
+  SectionRecord R;
+  while (ReadNextSection(R, reader)) {
+    DoSection(A, R);
+    DoEvents();
+  }
+  Counts().lines += reader.LineNum();
+}
+
+std::vector<Finding> CheckText(const std::string& name, std::string bytes) {
+  std::vector<Finding> findings;
+  SetFindingSink([&findings](const Finding& f) { findings.push_back(f); });
+  // The sink refers to this frame: it goes whichever way the check ends.
+  struct Unset {
+    ~Unset() { SetFindingSink(nullptr); }
+  } unset;
+  try {
+    cFile reader;
+    reader.OpenSource(name, std::make_unique<MemoryLineSource>(std::move(bytes)));
+    ReadSections("", reader);
+  } catch (const Error& e) {
+    LogError(e, "CheckText");
+    EndProgram();
+  }
+  return findings;
 }
 
 void ReadAhead(const std::string& P) {

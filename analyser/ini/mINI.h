@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "shell/Records.h"
 
@@ -16,6 +17,19 @@ class cFile;
 // named it. Unexpected failures are logged with the context "ReadINIFile" and
 // end the program.
 void ReadINIFile(const std::string& A, const std::string& P, LocationRecord& L);
+
+// Reads every section of the open reader, checks it under area A and stores
+// it (unless the run stores no rows), and counts the reader's lines; raises
+// what the readers raise (9 for a section of too many lines).
+void ReadSections(const std::string& A, cFile& reader);
+
+// The findings of a data file's text in memory (code page 1252 bytes, read as
+// a text file under the name given), checked as ReadINIFile checks a file in
+// a run that stores nothing, as the finding sink hears them; the finding sink
+// is unset afterwards. Needs a loaded rule base. Unexpected failures are
+// logged with the context "CheckText" and end the program (EndProgram), as
+// for ReadINIFile.
+std::vector<Finding> CheckText(const std::string& name, std::string bytes);
 
 // Tells the reader that ReadINIFile will soon be given path P, so that a
 // binary file there can be converted ahead; a file already read is left out.

@@ -52,6 +52,7 @@ bool ReadNextSection(SectionRecord& R, cFile& F) {
     }
     if (R.EntryCount == kSectionCapacity) throw PlatformErrorOf(errSubscript);
     ++R.EntryCount;
+    R.EntryLines[R.EntryCount] = F.LineNum();
     SplitEntryLine(line, R.EntryNames[R.EntryCount], R.EntryValues[R.EntryCount]);
   }
 }

@@ -46,6 +46,8 @@ class cEntry {
   bool HasVariableValues() const { return Template().HasVariableValues(); }
   bool IsMultiLine() const { return multiLine_; }
   bool IsMandatory() const { return mandatory_; }
+  // The value rules, as the template occurrence holds them.
+  const cSingleEntry& ValueRules() const { return Template(); }
   // Lines collected in the current section occurrence.
   int16_t Count() const { return static_cast<int16_t>(next_ - 1); }
   // The collected occurrence at 1-based position i (1..Count()); raises 9.

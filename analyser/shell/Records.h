@@ -21,6 +21,9 @@ struct SectionRecord {
   std::vector<std::string> EntryValues = std::vector<std::string>(kSectionCapacity + 1);
   std::string File;
   int32_t LineNo = 0;
+  // The physical line of each entry line in the file (the log counts from the
+  // header instead, which blank and comment lines put off).
+  std::vector<int32_t> EntryLines = std::vector<int32_t>(kSectionCapacity + 1);
 };
 
 struct LocationRecord {
@@ -46,6 +49,9 @@ struct Finding {
   bool Named = false;
   std::string NamedIn;
   int32_t NamedLine = 0;
+  // The physical line it is about (the header for a finding about the
+  // section); 0 when unknown, then Line.
+  int32_t PhysicalLine = 0;
 };
 
 }  // namespace ketch

@@ -229,6 +229,8 @@ void LogWarning(const SectionRecord& section, int16_t code, int16_t index) {
   Finding f = FindingOf(code, section.SectionName, index, section.EntryNames[i], section.EntryValues[i]);
   f.File = section.File;
   f.Line = section.LineNo + index;
+  f.PhysicalLine = code == errSectionNoClosingBracket || code == errUnknownSection ? section.LineNo
+                                                                                   : section.EntryLines[i];
   FindingSink()(f);
 }
 

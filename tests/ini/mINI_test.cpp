@@ -88,5 +88,35 @@ TEST_F(ReadFileTest, ARunThatStoresNothingChecksAlikeAndTouchesNoStore) {
   EXPECT_EQ(Stored(), rows);
 }
 
+// A text in memory: the findings a read of the same bytes logs, each with
+// the physical line of its entry as well as the log's; the sink let go after.
+TEST_F(ReadFileTest, CheckTextGivesTheFindingsOfTheSameBytesReadAsAFile) {
+  const std::string text = CrLf({"[Ship]", "; note", "", "nickname = a", "colour = red", "[Ship", "mass = x",
+                                 "[Shp]", "nickname = b"});
+  Files()["s.ini"] = text;
+  InitParse(false);
+  std::vector<Finding> read;
+  SetFindingSink([&](const Finding& f) { read.push_back(f); });
+  Read("s.ini");
+  SetFindingSink(nullptr);
+  box_.clear();
+  const std::vector<Finding> checked = CheckText("s.ini", text);
+  ASSERT_EQ(checked.size(), read.size());
+  ASSERT_EQ(checked.size(), 4u);
+  std::vector<std::pair<int32_t, int32_t>> lines;
+  for (size_t i = 0; i < checked.size(); ++i) {
+    EXPECT_EQ(checked[i].Code, read[i].Code);
+    EXPECT_EQ(checked[i].Line, read[i].Line);
+    EXPECT_EQ(checked[i].Key, read[i].Key);
+    lines.emplace_back(checked[i].Line, checked[i].PhysicalLine);
+  }
+  // 10302 colour, 10301 [Ship (about its header), 10101 mass, 10305 [Shp].
+  EXPECT_EQ(lines, (std::vector<std::pair<int32_t, int32_t>>{{3, 5}, {7, 6}, {7, 7}, {9, 8}}));
+  // The log hears of them as of a file's; the sink is let go.
+  EXPECT_NE(box_.find("10302 - Unknown Entry !colour!red!"), std::string::npos);
+  EXPECT_TRUE(CheckText("t.ini", "[Ship]\r\nnickname = z\r\n").empty());
+  Read("s.ini");  // nothing hears of it now, and nothing fails
+}
+
 }  // namespace
 }  // namespace ketch

@@ -40,7 +40,8 @@ void PutFinding(std::string& out, const Finding& f) {
   for (std::string_view text : {std::string_view(f.File), std::string_view(f.Section), std::string_view(f.Key),
                                 std::string_view(f.Value), std::string_view(f.Text), std::string_view(f.NamedIn)})
     Put(out, text);
-  for (int64_t v : {int64_t{f.Line}, int64_t{f.SectionLine}, int64_t{f.Code}, int64_t{f.Named}, int64_t{f.NamedLine}})
+  for (int64_t v : {int64_t{f.Line}, int64_t{f.SectionLine}, int64_t{f.Code}, int64_t{f.Named}, int64_t{f.NamedLine},
+                    int64_t{f.PhysicalLine}})
     Put(out, v);
 }
 
@@ -68,15 +69,16 @@ class ReportReader {
     return true;
   }
   bool TakeFinding(Finding& f) {
-    int64_t line, sectionLine, code, named, namedLine;
+    int64_t line, sectionLine, code, named, namedLine, physicalLine;
     if (!Take(f.File) || !Take(f.Section) || !Take(f.Key) || !Take(f.Value) || !Take(f.Text) || !Take(f.NamedIn) ||
-        !Take(line) || !Take(sectionLine) || !Take(code) || !Take(named) || !Take(namedLine))
+        !Take(line) || !Take(sectionLine) || !Take(code) || !Take(named) || !Take(namedLine) || !Take(physicalLine))
       return false;
     f.Line = static_cast<int32_t>(line);
     f.SectionLine = static_cast<int16_t>(sectionLine);
     f.Code = static_cast<int16_t>(code);
     f.Named = named != 0;
     f.NamedLine = static_cast<int32_t>(namedLine);
+    f.PhysicalLine = static_cast<int32_t>(physicalLine);
     return true;
   }
 

@@ -108,8 +108,6 @@ std::string KeyOf(const std::string& file, int64_t code, const std::string& sect
   return AsciiLowerCase(file) + sep + std::to_string(code) + sep + section + sep + key + sep + value;
 }
 
-std::string Message(const Finding& f) { return ErrorText(f.Code) + " [" + Utf8(f.Section) + "] " + Utf8(f.Key); }
-
 Json SarifLocation(const std::string& reported, int32_t line) {
   Json artifact = {{"uri", FindingPaths::Uri(reported)}};
   if (!reported.starts_with('/')) artifact["uriBaseId"] = "SRCROOT";
@@ -125,6 +123,10 @@ std::string Text(const Json& j, const char* name) {
 }
 
 }  // namespace
+
+std::string FindingMessage(const Finding& f) {
+  return ErrorText(f.Code) + " [" + Utf8(f.Section) + "] " + Utf8(f.Key);
+}
 
 std::string NativePath(const std::string& gamePath) {
   const std::string path = ResolvePath(gamePath);
@@ -159,7 +161,7 @@ std::string FindingPaths::Uri(const std::string& reported) {
 std::string GccLine(const Finding& f, const FindingPaths& paths) {
   std::string line = paths.Reported(f.File);
   if (f.Line > 0) line += ":" + std::to_string(f.Line);
-  return line + ": warning: " + Message(f);
+  return line + ": warning: " + FindingMessage(f);
 }
 
 std::string TextRecord(const Finding& f) {
@@ -204,7 +206,7 @@ std::string SarifLog(const std::vector<Finding>& findings, const FindingPaths& p
     for (size_t i = 0; i < kErrorCodes.size(); ++i)
       if (kErrorCodes[i] == f.Code) result["ruleIndex"] = i;
     result["level"] = "warning";
-    result["message"] = {{"text", Message(f)}};
+    result["message"] = {{"text", FindingMessage(f)}};
     result["locations"] = Json::array({SarifLocation(paths.Reported(f.File), f.Line)});
     if (NamedInAFile(f)) {
       Json named = SarifLocation(paths.Reported(f.NamedIn), f.NamedLine);

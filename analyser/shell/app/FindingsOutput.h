@@ -47,6 +47,9 @@ class FindingPaths {
 // slashes, the letter case is the one found on disk, the bytes UTF-8.
 std::string NativePath(const std::string& gamePath);
 
+// "CODE - TEXT [Section] key" in UTF-8: what a finding says, in every form.
+std::string FindingMessage(const Finding& f);
+
 // "PATH:LINE: warning: CODE - TEXT [Section] key", the form editors' and CI's
 // problem matchers read (no line end).
 std::string GccLine(const Finding& f, const FindingPaths& paths);

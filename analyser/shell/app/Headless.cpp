@@ -168,7 +168,9 @@ int RunHeadless(int argc, char** argv) {
                                "or, alone:\n"
                                "  check PATH...  checks these files (a folder: every .ini\n"
                                "        below it) against the rule base; stores nothing,\n"
-                               "        needs no init, prints PATH:LINE: warning: lines",
+                               "        needs no init, prints PATH:LINE: warning: lines\n"
+                               "  lsp   a language server on standard input and\n"
+                               "        output: check's findings as the file is typed",
                                "[COMMAND ...]");
   parser.process(app);
 
