@@ -11,6 +11,7 @@
 #include "ini/mSection.h"
 #include "rules/mParse.h"
 #include "shell/DoEvents.h"
+#include "shell/Progress.h"
 #include "shell/RunCounts.h"
 #include "shell/mError.h"
 
@@ -46,6 +47,7 @@ void ReadINIFile(const std::string& A, const std::string& P, LocationRecord& L) 
       if (e.Number != errFileNotFound && e.Number != errPathNotFound && e.Number != errPathFileAccess)
         throw;
       LogLocationWarning(L, errCouldNotOpenReferredFile, P);
+      ReportFileDone(P);
       return;
     }
 
@@ -61,6 +63,7 @@ void ReadINIFile(const std::string& A, const std::string& P, LocationRecord& L) 
     }
     Counts().lines += reader.LineNum();
     if (storing) CommitDataTrans();
+    ReportFileDone(P);
   } catch (const Error& e) {
     LogError(e, "ReadINIFile");
     EndProgram();
@@ -71,7 +74,10 @@ void ReadAhead(const std::string& P) {
   // Before the first load ReadINIFile fails on its first file, and that is
   // where the failure must be reported; nothing will be read to convert for.
   if (!RuleBaseLoaded()) return;
-  if (!FilesRead().Contains(P)) ConvertAhead(P);
+  if (!FilesRead().Contains(P)) {
+    ConvertAhead(P);
+    ReportFileKnown(P);
+  }
 }
 
 }  // namespace ketch
