@@ -8,6 +8,7 @@
 // files are done, KETCH_CANCEL_AT=N clicks Cancel then, and KETCH_SHOT_END
 // names where the screen goes after the run.
 #include <QApplication>
+#include <QPalette>
 #include <QPixmap>
 #include <QScreen>
 #include <QTimer>
@@ -20,6 +21,7 @@
 #include "shell/app/FindingsWiring.h"
 #include "shell/app/mMain.h"
 #include "shell/cSettings.h"
+#include "shell/mError.h"
 #include "shell/window/frmFindings.h"
 #include "shell/window/frmMain.h"
 
@@ -30,6 +32,24 @@ int main(int argc, char** argv) {
     return 1;
   }
   QApplication app(argc, argv);
+  if (qEnvironmentVariableIsSet("KETCH_DARK")) {
+    // A dark desktop's palette, as a dark theme gives it.
+    QApplication::setStyle("Fusion");
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(45, 45, 48));
+    dark.setColor(QPalette::WindowText, QColor(220, 220, 220));
+    dark.setColor(QPalette::Base, QColor(30, 30, 30));
+    dark.setColor(QPalette::AlternateBase, QColor(45, 45, 48));
+    dark.setColor(QPalette::Text, QColor(220, 220, 220));
+    dark.setColor(QPalette::Button, QColor(60, 60, 64));
+    dark.setColor(QPalette::ButtonText, QColor(220, 220, 220));
+    dark.setColor(QPalette::Highlight, QColor(38, 79, 120));
+    dark.setColor(QPalette::HighlightedText, Qt::white);
+    dark.setColor(QPalette::PlaceholderText, QColor(140, 140, 140));
+    dark.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(120, 120, 120));
+    dark.setColor(QPalette::Disabled, QPalette::WindowText, QColor(120, 120, 120));
+    QApplication::setPalette(dark);
+  }
   App::SetPath(argv[1]);
   auto settings = std::make_unique<cSettings>();
   SetSettings(settings.get());
@@ -72,6 +92,7 @@ int main(int argc, char** argv) {
   QTimer::singleShot(0, [&] {
     window.cmdInitDB->click();
     window.cmdAll->click();
+    window.tbLog->ShowEnd(true);
     QApplication::processEvents();
     shoot(end);
     std::fprintf(stderr, "listed %d findings, read %lld files\n", findings.model->rowCount(),

@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QScreen>
 #include <QVBoxLayout>
 
 #include "shell/mError.h"
@@ -59,10 +60,13 @@ void frmFindings::CreateControls() {
   tvFindings->setSortingEnabled(true);
   tvFindings->horizontalHeader()->setStretchLastSection(true);
   const int em = fontMetrics().horizontalAdvance('M');
-  const int widths[] = {26 * em, 5 * em, 12 * em, 10 * em, 5 * em};
+  // Numbers get the room of their widest value and the header's margins.
+  const int number = fontMetrics().horizontalAdvance("0000000") + em;
+  const int widths[] = {24 * em, number, 10 * em, 10 * em, number};
   for (int c = 0; c < static_cast<int>(std::size(widths)); ++c) tvFindings->setColumnWidth(c, widths[c]);
   lblStatus = new QLabel(this);
   lblStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  lblStatus->hide();
   tbEditor = new QLineEdit(this);
   tbEditor->setPlaceholderText("$VISUAL or $EDITOR, else the desktop's opener; {file} and {line} may be used");
   tbEditor->setToolTip("The command that opens a finding's file at its line, e.g. \"code -g\" or \"kate\"");
@@ -109,7 +113,9 @@ void frmFindings::PlaceControls() {
   all->addWidget(lblStatus);
   all->addLayout(open);
   const int em = fontMetrics().horizontalAdvance('M');
-  resize(70 * em, 36 * fontMetrics().height());
+  QSize size(84 * em, 40 * fontMetrics().height());
+  if (const QScreen* screen = this->screen()) size = size.boundedTo(screen->availableSize() * 9 / 10);
+  resize(size);
   setTabOrder(cmdCheck, cmdCancel);
   setTabOrder(cmdCancel, cboCode);
   setTabOrder(cboCode, tbFilter);
@@ -186,7 +192,7 @@ void frmFindings::RunStarted(const QString& what) {
   pbRun->setRange(0, 1);
   pbRun->setValue(0);
   lblPass->setText(what);
-  lblStatus->clear();
+  Say({});
   cmdCancel->setEnabled(true);
   cmdCheck->setEnabled(false);
 }
@@ -214,6 +220,9 @@ void frmFindings::keyPressEvent(QKeyEvent* event) {
   QWidget::keyPressEvent(event);
 }
 
-void frmFindings::Say(const QString& text) { lblStatus->setText(text); }
+void frmFindings::Say(const QString& text) {
+  lblStatus->setText(text);
+  lblStatus->setVisible(!text.isEmpty());
+}
 
 }  // namespace ketch

@@ -31,7 +31,7 @@ constexpr TwipsRect kOverwriteLabel{6240, 600, 735, 255};
 constexpr TwipsRect kOverwriteBox{7080, 600, 255, 255};
 constexpr TwipsRect kLog{120, 1080, 9255, 4695};
 // Not the layout's: it fills the gap between All and Dump.
-constexpr TwipsRect kFindings{7980, 120, 615, 375};
+constexpr TwipsRect kFindings{7965, 120, 645, 375};
 
 }  // namespace
 

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "shell/mError.h"
+#include "shell/window/Twips.h"
+#include "shell/window/frmMain.h"
 
 namespace ketch {
 namespace {
@@ -125,6 +127,30 @@ TEST_F(FindingsWindowTest, CancelAndEscapeAskToStopOnlyWhileARunGoesOn) {
   w_.RunEnded("All cancelled");
   EXPECT_FALSE(w_.cmdCancel->isEnabled());
   EXPECT_TRUE(w_.cmdCheck->isEnabled());
+}
+
+// The main window's way in: a button in the gap between All and Dump, after
+// All in the tab order, and Escape asking a running command to stop.
+TEST(MainWindowFindings, TheButtonFillsTheGapAfterAllAndEscapeCancelsOnlyDuringACommand) {
+  frmMain w;
+  const int dpi = w.logicalDpiY();
+  const QRect button = w.cmdFindings->geometry();
+  EXPECT_GT(button.left(), w.cmdAll->geometry().right());
+  EXPECT_LT(button.right(), w.cmdDumpRules->geometry().left());
+  EXPECT_EQ(button.top(), TwipsToPx(120, dpi));
+  QWidget* next = w.cmdAll->nextInFocusChain();
+  while (!(next->focusPolicy() & Qt::TabFocus)) next = next->nextInFocusChain();
+  EXPECT_EQ(next, w.cmdFindings);
+  int opened = 0, cancels = 0;
+  w.OnFindings = [&] { ++opened; };
+  w.OnCancel = [&] { ++cancels; };
+  QTest::mouseClick(w.cmdFindings, Qt::LeftButton);
+  EXPECT_EQ(opened, 1);
+  QTest::keyClick(&w, Qt::Key_Escape);
+  EXPECT_EQ(cancels, 0);
+  w.OnDumpRules = [&] { QTest::keyClick(w.tbVDPath, Qt::Key_Escape); };  // from a box, during the command
+  QTest::mouseClick(w.cmdDumpRules, Qt::LeftButton);
+  EXPECT_EQ(cancels, 1);
 }
 
 }  // namespace
