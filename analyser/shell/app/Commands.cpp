@@ -13,6 +13,7 @@
 #include "rules/mParse.h"
 #include "shell/Progress.h"
 #include "shell/RunCounts.h"
+#include "shell/app/Check.h"
 #include "shell/cSettings.h"
 #include "shell/mError.h"
 #include "store/mDataDB.h"
@@ -120,20 +121,21 @@ void cmdCheck(const std::vector<std::string>& files) {
   DecodeHere decodeHere;
   ClearStop();
   InitParse(false);
-  for (const std::string& file : files) ReadAhead(file);
-  // The files were named on the command line, as the other-INI list names its
-  // files: from outside any game file.
-  LocationRecord L;
-  L.File = "N/A";
-  L.Section = "N/A";
-  L.Key = "N/A";
-  for (const std::string& file : files) {
-    if (StopRequested()) break;
-    L.Value = file;
-    ReadINIFile("", file, L);
-  }
-  if (StopRequested()) LogLine("Check cancelled: " + std::to_string(Counts().textFiles + Counts().binaryFiles) +
-                               " files checked whole.");
+  CheckInParts(files, [&files](size_t from, size_t to) {
+    for (size_t i = from; i < to; ++i) ReadAhead(files[i]);
+    // The files were named on the command line, as the other-INI list names
+    // its files: from outside any game file.
+    LocationRecord L;
+    L.File = "N/A";
+    L.Section = "N/A";
+    L.Key = "N/A";
+    for (size_t i = from; i < to && !StopRequested(); ++i) {
+      L.Value = files[i];
+      ReadINIFile("", files[i], L);
+    }
+  });
+  if (StopRequested())
+    LogLine("Check cancelled: " + std::to_string(Counts().textFiles + Counts().binaryFiles) + " files checked whole.");
   ClearStop();
 }
 

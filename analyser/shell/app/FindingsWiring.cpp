@@ -91,7 +91,9 @@ void FindingsWiring::Cancel() {
 
 void FindingsWiring::Check(const std::vector<std::string>& files) {
   main_.RunCommand([this, files] {
-    // The rule base and files read of an Init DB stay for the next All.
+    // The rule base and files read of an Init DB stay for the next All. The
+    // log file stays on, so the check runs in this process alone (no fork of
+    // a process with a window).
     RunState loaded = std::move(Run());
     const RunCounts counts = Counts();
     Watched("Check", [&files] { cmdCheck(files); });
