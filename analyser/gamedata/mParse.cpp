@@ -11,6 +11,7 @@
 #include "gamedata/mVDINI.h"
 #include "ini/mINI.h"
 #include "platform/db/Database.h"
+#include "shell/Progress.h"
 #include "shell/Records.h"
 #include "shell/RunCounts.h"
 #include "shell/cSettings.h"
@@ -69,7 +70,7 @@ void ReadOtherINIs() {
     L.Key = "N/A";
     RowsAhead<std::string> rows(
         *rs, [](db::Recordset& r) { return r.Fields("Value").AsText(); }, DataPath);
-    for (std::string value; rows.Next(value);) {
+    for (std::string value; !StopRequested() && rows.Next(value);) {
       std::string path = DataPath(value);
       L.File = "N/A";
       L.Line = 0;
@@ -124,7 +125,7 @@ void ReadINIFromValues(int16_t id) {
                        r.Fields(fSectionLine)};
           },
           [&](const Row& r) { return r.value.IsNull() ? std::string() : fileOf(r.value.AsText()); });
-      for (Row row; rows.Next(row);) {
+      for (Row row; !StopRequested() && rows.Next(row);) {
         const Variant& value = row.value;
         if (value.IsNull()) {
           // An entry line stored without any value names no file: report it

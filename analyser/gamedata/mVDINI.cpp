@@ -11,6 +11,7 @@
 #include "ini/mINI.h"
 #include "ini/mSection.h"
 #include "platform/App.h"
+#include "shell/Progress.h"
 #include "shell/RunCounts.h"
 #include "shell/cSettings.h"
 #include "shell/mError.h"
@@ -81,7 +82,8 @@ void DoSectionData(SectionRecord& R) {
     for (int16_t j = 1; j <= R.EntryCount; ++j)
       if (!R.EntryValues[j].empty() && Processed(R.EntryNames[j]))
         ReadAhead(DataPath(R.EntryValues[j]));
-    for (; i <= R.EntryCount; ++i) {
+    // A stop waits for the file being read, never cuts one.
+    for (; i <= R.EntryCount && !StopRequested(); ++i) {
       const std::string& key = R.EntryNames[i];
       const std::string& value = R.EntryValues[i];
       if (value.empty() && key != "bases") {

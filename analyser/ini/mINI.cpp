@@ -11,6 +11,7 @@
 #include "ini/mSection.h"
 #include "rules/mParse.h"
 #include "shell/DoEvents.h"
+#include "shell/Progress.h"
 #include "shell/RunCounts.h"
 #include "shell/mError.h"
 
@@ -47,6 +48,7 @@ void ReadINIFile(const std::string& A, const std::string& P, LocationRecord& L) 
       if (e.Number != errFileNotFound && e.Number != errPathNotFound && e.Number != errPathFileAccess)
         throw;
       LogLocationWarning(L, errCouldNotOpenReferredFile, P);
+      ReportFileDone(P);
       return;
     }
 
@@ -57,6 +59,7 @@ void ReadINIFile(const std::string& A, const std::string& P, LocationRecord& L) 
     if (storing) BeginDataTrans();
     ReadSections(A, reader);
     if (storing) CommitDataTrans();
+    ReportFileDone(P);
   } catch (const Error& e) {
     LogError(e, "ReadINIFile");
     EndProgram();
@@ -97,6 +100,7 @@ void ReadAhead(const std::string& P) {
   if (FilesRead().Contains(P)) return;
   ++Counts().filesNamed;
   ConvertAhead(P);
+  ReportFileKnown(P);
 }
 
 }  // namespace ketch

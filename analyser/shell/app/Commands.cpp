@@ -11,6 +11,8 @@
 #include "platform/App.h"
 #include "platform/Paths.h"
 #include "rules/mParse.h"
+#include "shell/Progress.h"
+#include "shell/RunCounts.h"
 #include "shell/app/Check.h"
 #include "shell/cSettings.h"
 #include "shell/mError.h"
@@ -63,6 +65,15 @@ struct DecodeHere {
   ~DecodeHere() { DecodeInProcess(false); }
 };
 
+// After a stop: what was read whole is committed, and the log says the run
+// ended early, once.
+void LogStopped(const char* command) {
+  Step(command, CommitDataFiles);
+  const RunCounts& c = Counts();
+  LogLine(std::string(command) + " cancelled: " + std::to_string(c.textFiles + c.binaryFiles) +
+          " files read whole, their rows stored.");
+}
+
 }  // namespace
 
 bool cmdInitDB() {
@@ -73,11 +84,25 @@ bool cmdInitDB() {
 
 void cmdAll() {
   StopAhead stopAhead;
+  ClearStop();
   if (OverwriteTicked()) Step("All", LogHeader);
+  ReportPass("Configuration walk");
   Step("All", ReadGameINI);
-  Step("All", ReadOtherINIs);
-  for (int16_t id : kReferenceRules) Step("All", [id] { ReadINIFromValues(id); });
+  if (!StopRequested()) {
+    ReportPass("Further files");
+    Step("All", ReadOtherINIs);
+  }
+  const int passes = static_cast<int>(std::size(kReferenceRules));
+  for (int n = 0; n < passes && !StopRequested(); ++n) {
+    const int16_t id = kReferenceRules[n];
+    ReportPass("Files named by value ID " + std::to_string(id) + " (" + std::to_string(n + 1) + " of " +
+               std::to_string(passes) + ")");
+    Step("All", [id] { ReadINIFromValues(id); });
+  }
+  // What was stored before a stop is indexed as well.
   Step("All", IndexDataDB);
+  if (StopRequested()) LogStopped("All");
+  ClearStop();
 }
 
 void cmdDumpRules() {
@@ -96,6 +121,7 @@ void cmdDumpRules() {
 void cmdCheck(const std::vector<std::string>& files) {
   StopAhead stopAhead;
   DecodeHere decodeHere;
+  ClearStop();
   InitParse(false);
   CheckInParts(files, [&files](size_t from, size_t to) {
     for (size_t i = from; i < to; ++i) ReadAhead(files[i]);
@@ -105,11 +131,14 @@ void cmdCheck(const std::vector<std::string>& files) {
     L.File = "N/A";
     L.Section = "N/A";
     L.Key = "N/A";
-    for (size_t i = from; i < to; ++i) {
+    for (size_t i = from; i < to && !StopRequested(); ++i) {
       L.Value = files[i];
       ReadINIFile("", files[i], L);
     }
   });
+  if (StopRequested())
+    LogLine("Check cancelled: " + std::to_string(Counts().textFiles + Counts().binaryFiles) + " files checked whole.");
+  ClearStop();
 }
 
 }  // namespace ketch

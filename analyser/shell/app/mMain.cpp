@@ -2,6 +2,8 @@
 #include "shell/app/mMain.h"
 
 #include <QApplication>
+#include <QSettings>
+#include <QStandardPaths>
 #include <cstdio>
 #include <memory>
 
@@ -10,8 +12,10 @@
 #include "platform/Text.h"
 #include "shell/DoEvents.h"
 #include "shell/app/Commands.h"
+#include "shell/app/FindingsWiring.h"
 #include "shell/cSettings.h"
 #include "shell/mError.h"
+#include "shell/window/frmFindings.h"
 #include "shell/window/frmMain.h"
 
 namespace ketch {
@@ -64,8 +68,26 @@ int SubMain(int argc, char** argv) {
   }
   window.chkOverwrite->setCheckState(frmMain::OverwriteState(overwrite));
   SetEventPump([] { QApplication::processEvents(); });
-  window.show();
-  int status = app.exec();
+
+  // The findings window and its editor: a choice of this user's desktop, not
+  // of the analysis, so it is kept with the desktop's settings.
+  frmFindings findings(&window);
+  findings.setAttribute(Qt::WA_QuitOnClose, false);
+  QSettings desktop("ketch", "ketch");
+  int status = 0;
+  {
+    FindingsWiring wiring(window, findings, LaunchDetached, OpenWithDesktop);
+    const QString editor = desktop.value("editor").toString();
+    findings.tbEditor->setText(editor);
+    wiring.Opener().Editor(editor.toStdString());
+    wiring.Opener().Terminal(QStandardPaths::findExecutable("x-terminal-emulator").toStdString());
+    findings.OnEditor = [&](const QString& text) {
+      wiring.Opener().Editor(text.toStdString());
+      desktop.setValue("editor", text);
+    };
+    window.show();
+    status = app.exec();
+  }
 
   EndWindowRun(std::move(settings));
   return status;

@@ -4,6 +4,7 @@
 
 #include <QCloseEvent>
 #include <QResizeEvent>
+#include <QKeyEvent>
 
 #include "platform/Text.h"
 #include "shell/cSettings.h"
@@ -29,6 +30,8 @@ constexpr TwipsRect kBrowseLog{5280, 600, 855, 375};
 constexpr TwipsRect kOverwriteLabel{6240, 600, 735, 255};
 constexpr TwipsRect kOverwriteBox{7080, 600, 255, 255};
 constexpr TwipsRect kLog{120, 1080, 9255, 4695};
+// Not the layout's: it fills the gap between All and Dump.
+constexpr TwipsRect kFindings{7965, 120, 645, 375};
 
 }  // namespace
 
@@ -64,6 +67,8 @@ void frmMain::CreateControls() {
   chkOverwrite = new OverwriteBox("Overwrite", this);
   chkOverwrite->setTristate(true);
   tbLog = new LogBox(this);
+  cmdFindings = new QPushButton("&Findings", this);
+  cmdFindings->setToolTip("The findings of the last run, to sort, filter and open (Alt+F)");
 
   lblVDPath->setObjectName("lblVDPath");
   tbVDPath->setObjectName("tbVDPath");
@@ -77,6 +82,7 @@ void frmMain::CreateControls() {
   lboOverwrite->setObjectName("lboOverwrite");
   chkOverwrite->setObjectName("chkOverwrite");
   tbLog->setObjectName("tbLog");
+  cmdFindings->setObjectName("cmdFindings");
 }
 
 void frmMain::PlaceControls() {
@@ -94,10 +100,11 @@ void frmMain::PlaceControls() {
   lboOverwrite->setGeometry(ToPx(kOverwriteLabel, dpi));
   chkOverwrite->setGeometry(ToPx(kOverwriteBox, dpi));
   tbLog->setGeometry(ToPx(kLog, dpi));
+  cmdFindings->setGeometry(ToPx(kFindings, dpi));
 
   // Tab order of the layout; labels take no focus.
   QWidget* order[] = {tbVDPath, tbLogPath, cmdBrowseVD, cmdBrowseLog, chkOverwrite,
-                      cmdInitDB, tbLog, cmdDumpRules, cmdAll};
+                      cmdInitDB, tbLog, cmdDumpRules, cmdAll, cmdFindings};
   for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 }
 
@@ -121,6 +128,9 @@ void frmMain::ConnectHandlers() {
   });
   connect(cmdAll, &QPushButton::clicked, this, [this] { Run(OnAll); });
   connect(cmdDumpRules, &QPushButton::clicked, this, [this] { Run(OnDumpRules); });
+  connect(cmdFindings, &QPushButton::clicked, this, [this] {
+    if (OnFindings) OnFindings();
+  });
   ShowPicker = [](frmMain& main) {
     frmPath picker(main.aPath, &main);
     picker.exec();
@@ -169,6 +179,15 @@ void frmMain::closeEvent(QCloseEvent* event) {
     closePending_ = true;
     setWindowTitle(windowTitle() + " - closing when the command ends");
   }
+}
+
+void frmMain::keyPressEvent(QKeyEvent* event) {
+  // Escape during a command, from any control that does not take it itself.
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    if (running_ && OnCancel) OnCancel();
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 void frmMain::resizeEvent(QResizeEvent* event) {

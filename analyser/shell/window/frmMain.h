@@ -41,6 +41,13 @@ class frmMain : public QWidget {
   // DB disables All until one succeeds.
   std::function<bool()> OnInitDB;
   std::function<void()> OnAll, OnDumpRules;
+  // Beside the layout's controls: the Findings button opens the findings
+  // window; Escape during a command asks it to stop.
+  std::function<void()> OnFindings, OnCancel;
+
+  // Runs a command as the buttons do (not while another one runs); for the
+  // commands of the findings window.
+  void RunCommand(const std::function<void()>& command) { Run(command); }
 
   // True while a button's command runs; a second one does not start
   // meanwhile, and a close waits for its end.
@@ -70,6 +77,7 @@ class frmMain : public QWidget {
   QLabel* lboOverwrite;
   OverwriteBox* chkOverwrite;
   LogBox* tbLog;
+  QPushButton* cmdFindings;  // in the gap between All and Dump
 
   // The client area of the layout, in twips.
   static constexpr int kClientWidth = 9510;
@@ -78,6 +86,7 @@ class frmMain : public QWidget {
  protected:
   void resizeEvent(QResizeEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void CreateControls();
