@@ -45,11 +45,20 @@ bool CodesOption(const QCommandLineParser& parser, const QCommandLineOption& opt
 
 // Runs init, all and dump in the order given, then the summary when all ran;
 // the status they end with.
-int RunCommands(const QStringList& commands) {
+int RunCommands(const QStringList& commands, bool fresh) {
   bool initFailed = false, ranAll = false;
   int status = exitNormal;
   for (const QString& command : commands) {
-    if (command == "init") {
+    if (command == "learn") {
+      std::string message;
+      status = cmdLearn(fresh, message);
+      if (status != exitNormal) {
+        // Nothing after it would check what the user meant it to.
+        std::fflush(stdout);
+        std::fprintf(stderr, "ketch: learn: %s\n", Cp1252ToUtf8(message).c_str());
+        break;
+      }
+    } else if (command == "init") {
       initFailed = !cmdInitDB();
     } else if (command == "all") {
       if (initFailed) {
@@ -87,7 +96,9 @@ int RunHeadless(int argc, char** argv) {
       "  3  the program ended itself after an error report\n"
       "  4  'all' refused because 'init' failed earlier in the same run\n"
       "  5  normal end, and a finding of the --fail-on codes was reported\n"
-      "  6  normal end, but an error report was written (see the log)");
+      "  6  normal end, but an error report was written (see the log)\n"
+      "  7  'learn' found no game to learn from (KETCH.MDB unchanged)\n"
+      "  8  'learn' could not write KETCH.MDB (it is unchanged)");
   parser.addHelpOption();
   parser.addVersionOption();
   QCommandLineOption game("game", "Sets the game folder.", "DIR");
@@ -111,7 +122,8 @@ int RunHeadless(int argc, char** argv) {
                               "FILE");
   QCommandLineOption writeBaseline("write-baseline", "Writes every finding of the run to FILE, for --baseline.",
                                    "FILE");
-  for (const QCommandLineOption* o : {&game, &log, &overwrite, &findings, &format, &failOn, &select, &ignore,
+  QCommandLineOption fresh("fresh", "learn: replaces the rule listing and the other-INI list by what was learned.");
+  for (const QCommandLineOption* o : {&game, &log, &overwrite, &fresh, &findings, &format, &failOn, &select, &ignore,
                                       &baseline, &writeBaseline})
     parser.addOption(*o);
   parser.addPositionalArgument("COMMAND",
@@ -119,6 +131,8 @@ int RunHeadless(int argc, char** argv) {
                                "  init  builds a fresh VD.MDB and loads the rule base\n"
                                "  all   analyses the game (needs init before it)\n"
                                "  dump  writes the rule listing into the log\n"
+                               "  learn learns the rules from the game's files into KETCH.MDB\n"
+                               "        (needs no init; --fresh: a new listing)\n"
                                "or, alone:\n"
                                "  check PATH...  checks these files (a folder: every .ini\n"
                                "        below it) against the rule base; stores nothing,\n"
@@ -157,8 +171,8 @@ int RunHeadless(int argc, char** argv) {
       UsageError("'check' runs alone: ketch check PATH...");
       return exitUsage;
     }
-    if (command != "init" && command != "all" && command != "dump") {
-      UsageError("unknown command '" + command + "' (commands: init, all, dump; or check PATH...)");
+    if (command != "init" && command != "all" && command != "dump" && command != "learn") {
+      UsageError("unknown command '" + command + "' (commands: init, all, dump, learn; or check PATH...)");
       return exitUsage;
     }
     // The rule base lives in memory: a run reads nothing without it.
@@ -167,6 +181,11 @@ int RunHeadless(int argc, char** argv) {
       return exitUsage;
     }
     initBefore = initBefore || command == "init";
+  }
+
+  if (parser.isSet(fresh) && !commands.contains("learn")) {
+    UsageError("--fresh goes with 'learn' only");
+    return exitUsage;
   }
 
   CheckFormat checkFormat = CheckFormat::Gcc;
@@ -229,7 +248,7 @@ int RunHeadless(int argc, char** argv) {
         !options.failOn.empty())
       run.Start(FindingPaths(settings->VDPath()));
 
-    status = RunCommands(commands);
+    status = RunCommands(commands, parser.isSet(fresh));
   }
 
   if (std::string error; !run.Finish(error)) {
