@@ -10,17 +10,22 @@
 
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <deque>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "converter/KrunFormat.h"
 #include "gamedata/mParse.h"
 #include "gamedata/mVDINI.h"
 #include "ini/Conversion.h"
+#include "ini/LineSource.h"
 #include "ini/cFile.h"
 #include "ini/mSection.h"
 #include "platform/Error.h"
@@ -56,6 +61,104 @@ bool LooksLikeFile(const std::string& value) {
   return value.size() > 4 && SameIgnoringCase(std::string_view(value).substr(value.size() - 4), ".ini");
 }
 
+// Binary files converted by several krun processes at once, in the order
+// the files are read and a few files ahead of the reader: learn reads much
+// faster than one converter after another, and each krun mostly waits for
+// its own start. A file the reader reaches before any converter took it is
+// the reader's to open as usual.
+class Converters {
+ public:
+  static constexpr size_t kConverters = 5;
+  static constexpr size_t kAhead = 32;
+
+  Converters() {
+    for (size_t i = 0; i < kConverters; ++i) threads_.emplace_back([this] { Work(); });
+  }
+  ~Converters() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    for (auto& t : threads_) t.join();
+    for (auto& [f, r] : results_)
+      if (r.text >= 0) close(r.text);
+  }
+  Converters(const Converters&) = delete;
+  Converters& operator=(const Converters&) = delete;
+
+  void Add(const std::string& path) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      paths_.push_back(path);
+    }
+    changed_.notify_all();
+  }
+
+  // For file f (in the order added): true with text (-1 when it failed) when
+  // a converter took it, false when it is the reader's.
+  bool Take(size_t f, int& text, bool& binary) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    reading_ = f + 1;
+    changed_.notify_all();
+    if (f >= next_) {
+      next_ = f + 1;  // no converter takes it any more
+      return false;
+    }
+    changed_.wait(lock, [&] { return results_.count(f) != 0; });
+    Result r = results_[f];
+    results_.erase(f);
+    text = r.text;
+    binary = r.binary;
+    return true;
+  }
+
+ private:
+  struct Result {
+    int text = -1;
+    bool binary = false;
+  };
+
+  void Work() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [&] { return stop_ || (next_ < paths_.size() && next_ < reading_ + kAhead); });
+      if (stop_) return;
+      const size_t f = next_++;
+      const std::string path = paths_[f];
+      lock.unlock();
+      Result r = Convert(path);
+      lock.lock();
+      results_[f] = r;
+      changed_.notify_all();
+    }
+  }
+
+  static Result Convert(const std::string& path) {
+    Result r;
+    const int fd = open(ResolvePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return r;
+    char magic[4] = {};
+    struct stat st;
+    if (fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode) && pread(fd, magic, sizeof magic, 0) == 4 &&
+        std::string_view(magic, 4) == krun::kMagic) {
+      r.binary = true;
+      r.text = ConvertBinaryFile(fd);
+    }
+    close(fd);
+    return r;
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::string> paths_;
+  std::map<size_t, Result> results_;
+  size_t next_ = 0;     // the next file a converter takes
+  size_t reading_ = 0;  // one past the file the reader is at
+  bool stop_ = false;
+  std::vector<std::thread> threads_;
+};
+
 class Walk {
  public:
   explicit Walk(RuleLearner& learner) : learner_(learner) {}
@@ -68,8 +171,7 @@ class Walk {
     files_.push_back({path, rel, depth, false});
     index_.emplace(std::move(folded), files_.size() - 1);
     queue_.push_back(files_.size() - 1);
-    // The converter runs ahead in the order the files are read.
-    ConvertAhead(path);
+    converters_.Add(path);
     return files_.size() - 1;
   }
 
@@ -90,16 +192,26 @@ class Walk {
     const std::string path = files_[f].path;
     const int32_t depth = files_[f].depth;
     cFile reader;
+    int text = -1;
+    bool binary = false;
     try {
-      reader.FileName(path);
-    } catch (const Error&) {
+      if (converters_.Take(f, text, binary) && binary) {
+        if (text < 0) throw Error(errKrunFailed, "Learn", "krun could not convert " + path);
+        reader.OpenSource(path, std::make_unique<FileLineSource>(text));
+      } else {
+        reader.FileName(path);
+        binary = reader.IsConverted();
+      }
+    } catch (const Error& e) {
+      // Missing, a folder, unreadable, or not convertible: nothing to learn from.
+      if (e.Number == errKrunFailed) LogLine("    Learning skips " + path + ": " + e.Description);
       ++s.filesMissing;
       return;
     }
     LogLine("    Learning from " + path);
     files_[f].read = true;
     ++s.filesRead;
-    ++(reader.IsConverted() ? s.binaryFiles : s.textFiles);
+    ++(binary ? s.binaryFiles : s.textFiles);
     learner_.Depth(depth);
     SectionRecord R;
     std::string section;
@@ -138,6 +250,7 @@ class Walk {
   std::map<std::string, size_t> index_;
   std::deque<size_t> queue_;
   std::vector<Naming> namings_;
+  Converters converters_;
 };
 
 // The [Data] files of the configuration, as the walk of the analysis names
@@ -266,7 +379,6 @@ LearnResult Learn(bool fresh, const LearnThresholds& thresholds) {
   const size_t fromConfig = walk.Files().size();
   for (const std::string& value : OtherINIRows()) walk.Queue(DataPath(value), value, 0);
   walk.Run(s);
-  StopConvertingAhead();
 
   const LearnedRules learned = learner.Decide();
   s.rareKeys = learned.rareKeys;
@@ -363,7 +475,6 @@ LearnResult LearnRules(bool fresh, const LearnThresholds& thresholds) {
   try {
     return Learn(fresh, thresholds);
   } catch (const Error& e) {
-    StopConvertingAhead();
     LogError(e, "Learn");
     return {LearnOutcome::NotWritten, e.Description + "; KETCH.MDB is unchanged", LearnSummary()};
   }
