@@ -276,7 +276,8 @@ class Ahead {
   // Converts the game file at path when it is a binary one; fills source with
   // the identity of the file converted. -1 for a text file or any failure.
   static int Convert(const std::string& path, const std::string& converter, bool here, struct stat& source) {
-    const int fd = open(ResolvePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    std::string file;
+    const int fd = OpenPath(path, O_RDONLY | O_CLOEXEC, file);
     if (fd < 0) return -1;
     char magic[krun::kMagic.size()];
     struct stat after;

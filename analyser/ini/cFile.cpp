@@ -85,8 +85,8 @@ void cFile::OpenSource(const std::string& name, std::unique_ptr<LineSource> sour
 }
 
 void cFile::Open(const std::string& path) {
-  const std::string file = ResolvePath(path);
-  const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  std::string file;
+  const int fd = OpenPath(path, O_RDONLY | O_CLOEXEC, file);
   if (fd < 0) throw OpenError(errno, file);
   struct stat st;
   if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {

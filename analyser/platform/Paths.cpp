@@ -2,6 +2,7 @@
 #include "platform/Paths.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -77,6 +78,22 @@ std::string ResolvePath(const std::string& windowsPath) {
   if (path[0] != '/' && resolved.rfind("./", 0) == 0) resolved.erase(0, 2);
   if (!path.empty() && path.back() == '/') resolved += '/';
   return resolved;
+}
+
+int OpenPath(const std::string& windowsPath, int flags, std::string& file) {
+  file = windowsPath;
+  for (char& c : file)
+    if (c == '\\') c = '/';
+  int fd = open(file.c_str(), flags);
+  if (fd >= 0 || (errno != ENOENT && errno != ENOTDIR)) return fd;
+  const int spelled = errno;
+  std::string resolved = ResolvePath(windowsPath);
+  if (resolved == file) {
+    errno = spelled;
+    return -1;
+  }
+  file = std::move(resolved);
+  return open(file.c_str(), flags);
 }
 
 bool FileExists(const std::string& windowsPath) {

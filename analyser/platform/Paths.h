@@ -14,6 +14,11 @@ namespace ketch {
 // rest of the path is returned as spelled (opening it then fails).
 std::string ResolvePath(const std::string& windowsPath);
 
+// Opens the file at the Windows-style path with open(2)'s flags. A path that
+// opens as spelled costs no search of its folders; file is the path opened
+// (or tried last). -1 with errno as open left it when it cannot be opened.
+int OpenPath(const std::string& windowsPath, int flags, std::string& file);
+
 // True when a file (not a folder) exists at the Windows-style path.
 bool FileExists(const std::string& windowsPath);
 
