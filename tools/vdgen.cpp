@@ -376,6 +376,7 @@ class Game {
   Manifest manifest_;
   std::ofstream expected_;
   long lineCounter_ = 0, sectionCounter_ = 0;
+  long lineRate_ = kLineRate;  // --fault-every
   std::map<std::string, int> pendingLine_, pendingSection_;
   size_t lineCycle_ = 0, sectionCycle_ = 0;
   bool longValuePlanted_ = false;
@@ -942,7 +943,7 @@ void FileWriter::Section(const std::string& name) {
   // Line faults.
   for (size_t i = 0; i < items.size(); ++i) {
     if (items[i].ref || !items[i].good) continue;
-    if (++game_.lineCounter_ % kLineRate == 0)
+    if (++game_.lineCounter_ % game_.lineRate_ == 0)
       ++game_.pendingLine_[kLineCycle[game_.lineCycle_++ % kLineCycle.size()]];
     for (const std::string& kind : kLineCycle) {
       if (game_.pendingLine_[kind] > 0 && TryFault(kind, s, items, i)) {
@@ -1133,6 +1134,7 @@ void Game::WriteFile(int index) {
 int main(int argc, char** argv) {
   std::string preset = "small", rules = VDGEN_DEFAULT_RULES, dir;
   uint64_t seed = 1;
+  long faultEvery = kLineRate;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     auto value = [&]() -> std::string {
@@ -1146,6 +1148,10 @@ int main(int argc, char** argv) {
         seed = std::stoull(value());
       else if (a == "--rules")
         rules = value();
+      else if (a == "--fault-every") {
+        faultEvery = std::stol(value());
+        if (faultEvery < 1) throw std::invalid_argument("--fault-every takes a number of lines from 1 up");
+      }
       else if (!a.empty() && a[0] != '-' && dir.empty())
         dir = a;
       else
@@ -1157,12 +1163,13 @@ int main(int argc, char** argv) {
     }
   }
   if (dir.empty() || !kPresets.count(preset)) {
-    std::fprintf(stderr, "usage: vdgen [--preset small|large] [--seed N] [--rules KETCH.MDB] DIR\n");
+    std::fprintf(stderr, "usage: vdgen [--preset small|large] [--seed N] [--rules KETCH.MDB] [--fault-every LINES] DIR\n");
     return 1;
   }
   try {
     Rules r(rules);
     Game g(r, kPresets.at(preset), seed, dir);
+    g.lineRate_ = faultEvery;
     g.Plan();
     g.Write();
     long files = 0;

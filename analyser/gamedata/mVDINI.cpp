@@ -35,6 +35,10 @@ std::string NotProcessed() { return "NOT Processing (in Ketch v " + App::Version
 
 }  // namespace
 
+bool IsProcessedKind(const std::string& kind) { return Processed(kind); }
+
+std::string GameINIPath() { return MainPath(); }
+
 std::string DataPath(const std::string& value) { return Settings()->VDPath() + "\\DATA\\" + value; }
 
 void ReadGameINI() {

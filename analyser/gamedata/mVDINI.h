@@ -13,6 +13,12 @@ namespace ketch {
 // value, as the game builds it.
 std::string DataPath(const std::string& value);
 
+// True for a [Data] kind whose files are read (compared exactly).
+bool IsProcessedKind(const std::string& kind);
+
+// The game's main configuration file: VDPath\EXE\vandrel.ini.
+std::string GameINIPath();
+
 // Walks VDPath\EXE\vandrel.ini and reads every [Data] file of the known kinds.
 void ReadGameINI();
 

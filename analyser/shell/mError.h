@@ -25,6 +25,8 @@ enum ExitStatus {
   exitAllRefused = 4,  // all refused because init failed earlier in the run
   exitFindings = 5,    // normal end with a finding that --fail-on names
   exitErrorReport = 6, // normal end, but an error report was written
+  exitLearnNoGame = 7,  // learn found no game to learn from; the rule base is unchanged
+  exitLearnNotWritten = 8,  // learn could not write the rule base; it is unchanged
 };
 
 // Error codes of the program's own error table.

@@ -220,6 +220,13 @@ void Database::CommitTrans() {
 void Database::Rollback() {
   if (transDepth_ == 0) Misuse("no transaction is open");  // closed too, as above
   sqlite3* db = Use();
+  if (transDepth_ == 1 && !writer_ && sqlite3_get_autocommit(db)) {
+    // SQLite undid the transaction itself (a full disk, a failed COMMIT):
+    // nothing is left to roll back, and nothing may stay counted as open.
+    transDepth_ = 0;
+    nextId_.clear();
+    return;
+  }
   if (transDepth_ == 1) {
     Exec(db, "ROLLBACK");
   } else {

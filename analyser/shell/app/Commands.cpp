@@ -2,8 +2,10 @@
 // run alike for the buttons and for the headless mode.
 #include "shell/app/Commands.h"
 
+#include <cstdlib>
 #include <functional>
 
+#include "gamedata/mLearn.h"
 #include "gamedata/mParse.h"
 #include "gamedata/mVDINI.h"
 #include "ini/Conversion.h"
@@ -74,6 +76,18 @@ void LogStopped(const char* command) {
           " files read whole, their rows stored.");
 }
 
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t from = 0;
+  while (from < text.size()) {
+    size_t nl = text.find('\n', from);
+    if (nl == std::string::npos) nl = text.size();
+    lines.push_back(text.substr(from, nl - from));
+    from = nl + 1;
+  }
+  return lines;
+}
+
 }  // namespace
 
 bool cmdInitDB() {
@@ -116,6 +130,24 @@ void cmdDumpRules() {
   Step("Dump", [] { DumpRules(); });
   LogLine(" ");
   LogLine("Rules Dump Complete.");
+}
+
+int cmdLearn(bool fresh, std::string& message) {
+  if (OverwriteTicked()) Step("Learn", LogHeader);
+  // The learner's thresholds can be set for measuring them (docs/rulebase.md).
+  LearnThresholds thresholds;
+  if (const char* text = std::getenv("KETCH_LEARN_THRESHOLDS"); text && !ParseThresholds(text, thresholds)) {
+    message = std::string("KETCH_LEARN_THRESHOLDS: cannot read '") + text + "'; KETCH.MDB is unchanged";
+    return exitUsage;
+  }
+  const LearnResult result = LearnRules(fresh, thresholds);
+  message = result.message;
+  if (result.outcome == LearnOutcome::NoGame) return exitLearnNoGame;
+  if (result.outcome == LearnOutcome::NotWritten) return exitLearnNotWritten;
+  for (const std::string& line : SplitLines(LearnSummaryText(result.summary))) LogLine(line);
+  // What runs next in this run checks against the rules just written.
+  if (RuleBaseLoaded()) InitParse(StoresRows());
+  return exitNormal;
 }
 
 void cmdCheck(const std::vector<std::string>& files) {

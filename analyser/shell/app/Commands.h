@@ -20,6 +20,12 @@ void cmdAll();
 // box is ticked.
 void cmdDumpRules();
 
+// Learns the rules from the game's own files into KETCH.MDB (merged with the
+// rules there, or fresh), after the header when Overwrite is ticked; a rule
+// base loaded before is loaded again. Returns the exit status: normal, or
+// why nothing was changed (message then tells it).
+int cmdLearn(bool fresh, std::string& message);
+
 // Checks the files at the given paths as All checks its files (line reader,
 // repairs, section and entry checks) against a rule base loaded for a run
 // that stores nothing: no data database, no files named inside them followed.

@@ -84,14 +84,23 @@ bool CodesOption(const QCommandLineParser& parser, const QCommandLineOption& opt
   return false;
 }
 
-// Runs init, all and dump in the order given; the status they end with, and
-// in ranAll whether all ran (then the summary follows).
-int RunCommands(const QStringList& commands, bool& ranAll) {
+// Runs learn, init, all and dump in the order given; the status they end
+// with, and in ranAll whether all ran (then the summary follows).
+int RunCommands(const QStringList& commands, bool fresh, bool& ranAll) {
   bool initFailed = false;
   ranAll = false;
   int status = exitNormal;
   for (const QString& command : commands) {
-    if (command == "init") {
+    if (command == "learn") {
+      std::string message;
+      status = cmdLearn(fresh, message);
+      if (status != exitNormal) {
+        // Nothing after it would check what the user meant it to.
+        std::fflush(stdout);
+        std::fprintf(stderr, "ketch: learn: %s\n", Cp1252ToUtf8(message).c_str());
+        break;
+      }
+    } else if (command == "init") {
       initFailed = !cmdInitDB();
     } else if (command == "all") {
       if (initFailed) {
@@ -130,7 +139,9 @@ int RunHeadless(int argc, char** argv) {
       "  3  the program ended itself after an error report\n"
       "  4  'all' refused because 'init' failed earlier in the same run\n"
       "  5  normal end, and a finding of the --fail-on codes was reported\n"
-      "  6  normal end, but an error report was written (see the log)");
+      "  6  normal end, but an error report was written (see the log)\n"
+      "  7  'learn' found no game to learn from (KETCH.MDB unchanged)\n"
+      "  8  'learn' could not write KETCH.MDB (it is unchanged)");
   parser.addHelpOption();
   parser.addVersionOption();
   QCommandLineOption game("game", "Sets the game folder.", "DIR");
@@ -157,14 +168,17 @@ int RunHeadless(int argc, char** argv) {
   QCommandLineOption save("save", "Stores --game, --log and --overwrite as the settings of later runs.");
   QCommandLineOption paths("paths", "Prints the files this run would use: settings, VD.MDB, log, rule base.");
   QCommandLineOption quiet(QStringList{"q", "quiet"}, "Prints only the summary and errors: no log text, no progress.");
-  for (const QCommandLineOption* o : {&game, &log, &overwrite, &save, &paths, &quiet, &findings, &format, &failOn,
-                                      &select, &ignore, &baseline, &writeBaseline})
+  QCommandLineOption fresh("fresh", "learn: replaces the rule listing and the other-INI list by what was learned.");
+  for (const QCommandLineOption* o : {&game, &log, &overwrite, &save, &paths, &quiet, &fresh, &findings, &format,
+                                      &failOn, &select, &ignore, &baseline, &writeBaseline})
     parser.addOption(*o);
   parser.addPositionalArgument("COMMAND",
                                "Commands, run in the order given, as the buttons:\n"
                                "  init  builds a fresh VD.MDB and loads the rule base\n"
                                "  all   analyses the game (needs init before it)\n"
                                "  dump  writes the rule listing into the log\n"
+                               "  learn learns the rules from the game's files into KETCH.MDB\n"
+                               "        (needs no init; --fresh: a new listing)\n"
                                "or, alone:\n"
                                "  check PATH...  checks these files (a folder: every .ini\n"
                                "        below it) against the rule base; stores nothing,\n"
@@ -210,8 +224,8 @@ int RunHeadless(int argc, char** argv) {
       UsageError("'check' runs alone: ketch check PATH...");
       return exitUsage;
     }
-    if (command != "init" && command != "all" && command != "dump") {
-      UsageError("unknown command '" + command + "' (commands: init, all, dump; or check PATH...)");
+    if (command != "init" && command != "all" && command != "dump" && command != "learn") {
+      UsageError("unknown command '" + command + "' (commands: init, all, dump, learn; or check PATH...)");
       return exitUsage;
     }
     // The rule base lives in memory: a run reads nothing without it.
@@ -220,6 +234,11 @@ int RunHeadless(int argc, char** argv) {
       return exitUsage;
     }
     initBefore = initBefore || command == "init";
+  }
+
+  if (parser.isSet(fresh) && !commands.contains("learn")) {
+    UsageError("--fresh goes with 'learn' only");
+    return exitUsage;
   }
 
   CheckFormat checkFormat = CheckFormat::Gcc;
@@ -308,7 +327,7 @@ int RunHeadless(int argc, char** argv) {
       run.Start(FindingPaths(settings->VDPath()));
 
     bool ranAll = false;
-    status = RunCommands(commands, ranAll);
+    status = RunCommands(commands, parser.isSet(fresh), ranAll);
     progress.Clear();
     if (ranAll) Print(stdout, ForTerminal(SummaryText()));
   }
