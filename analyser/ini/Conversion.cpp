@@ -53,15 +53,26 @@ void RemoveFolder(const std::string& folder) {
   if (!folder.empty()) std::filesystem::remove_all(folder, ec);
 }
 
-// Copies the whole file open on from into a new file at path; false on any failure.
+// The size of the file open on fd now: what is read of it, however it grows
+// meanwhile. 0 when it cannot be told (nothing is read then).
+off_t SizeNow(int fd) {
+  struct stat st;
+  return fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? st.st_size : 0;
+}
+
+// Copies the file open on from, as long as it is now, into a new file at
+// path; false on any failure.
 bool CopyInto(int from, const std::string& path) {
+  const off_t size = SizeNow(from);
   const int to = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (to < 0) return false;
   std::unique_ptr<char[]> block(new char[kCopyBlock]);
   off_t offset = 0;
   bool ok = true;
   while (ok) {
-    const ssize_t got = pread(from, block.get(), kCopyBlock, offset);
+    const size_t want = static_cast<size_t>(std::min<off_t>(kCopyBlock, size - offset));
+    if (want == 0) break;
+    const ssize_t got = pread(from, block.get(), want, offset);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) {
       ok = got == 0;
@@ -276,13 +287,13 @@ class Ahead {
   // Converts the game file at path when it is a binary one; fills source with
   // the identity of the file converted. -1 for a text file or any failure.
   static int Convert(const std::string& path, const std::string& converter, bool here, struct stat& source) {
-    const int fd = open(ResolvePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    // Not waiting on what is no regular file: the reader reports it.
+    const int fd = OpenDataFile(ResolvePath(path), source);
     if (fd < 0) return -1;
     char magic[krun::kMagic.size()];
     struct stat after;
     int text = -1;
-    if (fstat(fd, &source) == 0 && S_ISREG(source.st_mode) &&
-        pread(fd, magic, sizeof magic, 0) == static_cast<ssize_t>(sizeof magic) &&
+    if (pread(fd, magic, sizeof magic, 0) == static_cast<ssize_t>(sizeof magic) &&
         std::string_view(magic, sizeof magic) == krun::kMagic) {
       text = here ? DecodeIntoMemory(fd) : ConvertPrivately(converter, fd);
       // A file written to while it was copied is left to the reader.
@@ -319,10 +330,12 @@ bool DecodeBinaryFile(int fd, std::string& text) {
   // per file would be mapped and zeroed each time.
   static thread_local std::vector<unsigned char> bytes;
   bytes.clear();
+  const size_t end = static_cast<size_t>(SizeNow(fd));
   size_t size = 0;
-  for (;;) {
+  while (size < end) {
     if (bytes.size() - size < kCopyBlock) bytes.resize(std::max(2 * bytes.size(), size + kCopyBlock));
-    const ssize_t got = pread(fd, bytes.data() + size, bytes.size() - size, static_cast<off_t>(size));
+    const size_t want = std::min(bytes.size() - size, end - size);
+    const ssize_t got = pread(fd, bytes.data() + size, want, static_cast<off_t>(size));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return false;
     if (got == 0) break;

@@ -2,6 +2,7 @@
 #include "platform/Paths.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -99,6 +100,25 @@ int32_t FileErrorNumber(int e, bool wantedFolder) {
     case EFBIG: return 61;
     default: return 57;
   }
+}
+
+int OpenDataFile(const std::string& path, struct stat& st) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ELOOP || errno == ENXIO || errno == ENODEV || errno == EWOULDBLOCK) errno = EISDIR;
+    return -1;
+  }
+  int e = 0;
+  if (fstat(fd, &st) != 0)
+    e = errno;
+  else if (!S_ISREG(st.st_mode))
+    e = EISDIR;
+  else if (const int flags = fcntl(fd, F_GETFL); flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0)
+    e = errno;
+  if (e == 0) return fd;
+  close(fd);
+  errno = e;
+  return -1;
 }
 
 void DeleteFile(const std::string& windowsPath) {
