@@ -161,3 +161,76 @@ TEST_F(Hostile, ALineBeyondTheBoundIsAFindingAndTheFileIsReadOn) {
 
 }  // namespace
 }  // namespace ketch
+
+namespace ketch {
+namespace {
+
+// Another program (a user's database browser) holds a database in a
+// transaction while ketch runs: a second connection of this test.
+class Busy : public test::ReliabilityFixture {
+ protected:
+  struct Holder {
+    sqlite3* db = nullptr;
+    ~Holder() {
+      if (db) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+      sqlite3_close(db);
+    }
+  };
+  // Holds file in a write transaction (BEGIN IMMEDIATE) or a read one.
+  void Hold(Holder& h, const std::string& file, bool write) {
+    ASSERT_EQ(sqlite3_open_v2((bin_ + "/" + file).c_str(), &h.db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(h.db, write ? "BEGIN IMMEDIATE" : "BEGIN; SELECT count(*) FROM sqlite_schema", nullptr,
+                           nullptr, nullptr),
+              SQLITE_OK)
+        << sqlite3_errmsg(h.db);
+  }
+  std::string Links() {
+    const auto rows = Rows("KETCH.MDB", "SELECT Name, Connect, SourceTable FROM _ketch_Links ORDER BY Name");
+    std::string all;
+    for (const auto& r : rows) all += r + "\n";
+    return all;
+  }
+};
+
+TEST_F(Busy, ALockedDatabaseIsNamedAndTheLinksStayAsTheyWere) {
+  GameFile("EXE/vandrel.ini", CrLf({"[Data]", "ships = s.ini"}));
+  GameFile("DATA/s.ini", CrLf({"[Ship]", "nickname = s"}));
+  ASSERT_EQ(Checked({"init", "all"}, 10).status, 0);
+  const std::string links = Links();
+  ASSERT_EQ(test::Count(links, "\n"), 3u) << links;
+
+  for (const bool write : {true, false}) {
+    SCOPED_TRACE(write ? "write transaction" : "read transaction");
+    for (const char* file : {"KETCH.MDB", "VD.MDB"}) {
+      SCOPED_TRACE(file);
+      test::RunResult r;
+      {
+        Holder h;
+        Hold(h, file, write);
+        r = Checked({"init", "all"}, 30);
+      }
+      EXPECT_EQ(Links(), links);
+      EXPECT_EQ(One("KETCH.MDB", "PRAGMA integrity_check"), "ok");
+      if (r.status == 0) {
+        // A reader that does not keep ketch from its work.
+        EXPECT_FALSE(write) << r.err;
+        EXPECT_EQ(One("VD.MDB", "SELECT count(*) FROM Sections"), "1");
+        continue;
+      }
+      // The error report, in the log and on the output that shows the log.
+      const std::string report = "Error : database is locked (by another program): " + bin_ + "\\" + file;
+      EXPECT_NE(Log().find(report), std::string::npos) << Log();
+      EXPECT_NE(r.out.find(report), std::string::npos) << r.out;
+      // 4: all refused; 2 when the settings cannot be saved at the end either.
+      EXPECT_TRUE(r.status == 4 || r.status == 2) << r.status << r.err;
+      EXPECT_EQ(Log().find("already exists"), std::string::npos) << Log();
+      // A later run works.
+      EXPECT_EQ(Checked({"init", "all"}, 10).status, 0);
+      EXPECT_EQ(Links(), links);
+      EXPECT_EQ(One("VD.MDB", "SELECT count(*) FROM Sections"), "1");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace ketch
