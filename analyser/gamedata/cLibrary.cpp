@@ -30,7 +30,8 @@ bool IsPeImage(const unsigned char* p, size_t size) {
 // Maps the file read-only; returns the mapping or null with errno set.
 void* MapImage(const std::string& path, size_t& size) {
   struct stat st;
-  int fd = OpenDataFile(path, st);
+  std::string opened;
+  int fd = OpenDataFile(path, opened, st);
   if (fd < 0) {
     // A folder is told as one; any other thing that is no file is no image.
     if (errno == EISDIR && (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) errno = ENOEXEC;

@@ -387,7 +387,8 @@ class Ahead {
   // the identity of the file converted. -1 for a text file or any failure.
   static int Convert(const std::string& path, const std::string& converter, bool here, struct stat& source) {
     // Not waiting on what is no regular file: the reader reports it.
-    const int fd = OpenDataFile(ResolvePath(path), source);
+    std::string file;
+    const int fd = OpenDataFile(path, file, source);
     if (fd < 0) return -1;
     char magic[krun::kMagic.size()];
     struct stat after;

@@ -86,9 +86,9 @@ void cFile::OpenSource(const std::string& name, std::unique_ptr<LineSource> sour
 }
 
 void cFile::Open(const std::string& path) {
-  const std::string file = ResolvePath(path);
+  std::string file;
   struct stat st;
-  const int fd = OpenDataFile(file, st);
+  const int fd = OpenDataFile(path, file, st);
   if (fd < 0) throw OpenError(errno, file);
   // A file that grows while it is read ends where it ended when opened.
   auto source = std::make_unique<FileLineSource>(fd, nullptr, static_cast<uint64_t>(st.st_size));

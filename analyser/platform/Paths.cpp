@@ -80,6 +80,22 @@ std::string ResolvePath(const std::string& windowsPath) {
   return resolved;
 }
 
+int OpenPath(const std::string& windowsPath, int flags, std::string& file) {
+  file = windowsPath;
+  for (char& c : file)
+    if (c == '\\') c = '/';
+  int fd = open(file.c_str(), flags);
+  if (fd >= 0 || (errno != ENOENT && errno != ENOTDIR)) return fd;
+  const int spelled = errno;
+  std::string resolved = ResolvePath(windowsPath);
+  if (resolved == file) {
+    errno = spelled;
+    return -1;
+  }
+  file = std::move(resolved);
+  return open(file.c_str(), flags);
+}
+
 bool FileExists(const std::string& windowsPath) {
   struct stat st;
   return stat(ResolvePath(windowsPath).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
@@ -102,8 +118,8 @@ int32_t FileErrorNumber(int e, bool wantedFolder) {
   }
 }
 
-int OpenDataFile(const std::string& path, struct stat& st) {
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+int OpenDataFile(const std::string& windowsPath, std::string& file, struct stat& st) {
+  const int fd = OpenPath(windowsPath, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, file);
   if (fd < 0) {
     if (errno == ELOOP || errno == ENXIO || errno == ENODEV || errno == EWOULDBLOCK) errno = EISDIR;
     return -1;

@@ -257,6 +257,7 @@ std::string WarningRecord(const Finding& f) {
 }
 
 void SetFindingSink(std::function<void(const Finding&)> sink) { FindingSink() = std::move(sink); }
+const std::function<void(const Finding&)>& CurrentFindingSink() { return FindingSink(); }
 
 void FatalError(const Error& error, const std::string& context) {
   std::string message = context + kCrLf + kCrLf + "Error: " + error.Description + kCrLf +
@@ -276,6 +277,7 @@ std::string ApiErrorText(int32_t code) {
 
 void SetLogFolder(const std::string& folder) { Folder() = folder; }
 void SetLogFileOn(bool on) { logFileOn = on; }
+bool LogFileOn() { return logFileOn; }
 const std::string& LogFolder() { return Folder(); }
 
 void SetLogView(LogView view) { View() = std::move(view); }

@@ -88,6 +88,7 @@ const std::string& LogFolder();
 // Off: LogLine writes no ketch.log (the box still gets every message). On by
 // default.
 void SetLogFileOn(bool on);
+bool LogFileOn();
 
 // Logs "Error : ", "Number: ", "Source: " of the error and the context text.
 void LogError(const Error& error, const std::string& context);
@@ -103,6 +104,7 @@ void LogLocationWarning(const LocationRecord& location, int16_t code, const std:
 // Where LogWarning and LogLocationWarning hand one Finding each, beside the
 // log (which does not change); null, the default, hands none.
 void SetFindingSink(std::function<void(const Finding&)> sink);
+const std::function<void(const Finding&)>& CurrentFindingSink();
 
 // The log's three-line warning record of a finding, each line ended by CR LF.
 std::string WarningRecord(const Finding& finding);

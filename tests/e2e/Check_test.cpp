@@ -138,6 +138,56 @@ TEST_F(CheckTest, FindingsLeaveTheStatusAloneUnlessFailOnNamesThemSelectAndIgnor
   }
 }
 
+// A large check runs in two processes; whatever they meet, the output, the
+// findings files, the baseline's use and the status are those of one.
+TEST_F(CheckTest, TwoProcessesReportWhatOneReportsInTheSameOrder) {
+  for (int i = 0; i < 6; ++i) {
+    const std::string n = std::to_string(i);
+    GameFile("DATA/more/t" + n + ".ini", CrLf({"[Ship]", "nickname = t" + n, "ids_name = y" + n, "[Shp]", "k = 1"}));
+    BinaryGameFile("DATA/more/u" + n + ".ini", "[Ship]\nnickname = u" + n + "\nmass = heavy\n");
+  }
+  auto both = [&](std::vector<std::string> args, const std::vector<std::string>& files = {}) {
+    test::RunResult r[2];
+    std::string written[2];
+    for (int jobs = 1; jobs <= 2; ++jobs) {
+      std::vector<std::string> env = test::kNoDisplay;
+      env.push_back("KETCH_CHECK_JOBS=" + std::to_string(jobs));
+      std::vector<std::string> argv = args;
+      argv.insert(argv.begin(), bin_ + "/ketch");
+      for (const auto& f : files) std::filesystem::remove(dir_ / f);
+      r[jobs - 1] = test::Run({.argv = argv, .env = env, .dir = dir_.Path()});
+      for (const auto& f : files) written[jobs - 1] += f + ":\n" + test::ReadFile(dir_ / f);
+    }
+    std::string trace;
+    for (const auto& a : args) trace += a + " ";
+    EXPECT_EQ(r[1].status, r[0].status) << trace;
+    EXPECT_EQ(r[1].out, r[0].out) << trace;
+    EXPECT_EQ(r[1].err, r[0].err) << trace;
+    EXPECT_EQ(written[1], written[0]) << trace;
+    return r[0];
+  };
+  auto r = both({"check", "--fail-on", "10101", "--findings", "f.sarif", "--write-baseline", "b.jsonl", "game/DATA"},
+                {"f.sarif", "b.jsonl"});
+  EXPECT_EQ(r.status, 5);
+  EXPECT_NE(r.out.find("checked 15 files (7 binary), "), std::string::npos) << r.out;
+  both({"check", "--format", "json", "--select", "10101,10305", "--findings", "f.jsonl", "game/DATA"}, {"f.jsonl"});
+  both({"check", "--format", "text", "game/DATA/more", "game/DATA/a.ini"});
+  // Every finding is known: none is reported, from either process.
+  r = both({"check", "--baseline", "b.jsonl", "--fail-on", "any", "game/DATA"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("lines: no findings"), std::string::npos) << r.out;
+  // A file named twice is read once.
+  both({"check", "game/DATA/more", "game/DATA/more/t1.ini"});
+
+  // A binary file that cannot be converted ends the check with its error
+  // report, here in the later part: what came before it is reported.
+  GameFile("DATA/more/u4.ini", "KRUN and then nothing that decodes");
+  r = both({"check", "--fail-on", "any", "game/DATA"});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(r.out.find("t3.ini:3: warning: 10101"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("KRUN finished with error"), std::string::npos) << r.err;
+}
+
 TEST_F(CheckTest, BadCommandLinesEndWithStatus1AndAMessageAndWriteNothing) {
   const std::string findings = dir_ / "out.sarif";
   struct Case {

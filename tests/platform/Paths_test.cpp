@@ -1,7 +1,11 @@
 #include "platform/Paths.h"
 #include "platform/Text.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include "TestUtil.h"
 #include "platform/Error.h"
@@ -33,6 +37,26 @@ TEST_F(PathsTest, MissingPartsStayAsSpelled) {
   EXPECT_FALSE(FileExists(dir_.Path() + "\\game\\NoSuch\\file.ini"));
   EXPECT_TRUE(FileExists(dir_.Path() + "\\game\\exe\\vandrel.ini"));
   EXPECT_FALSE(FileExists(dir_.Path() + "\\game\\exe"));  // a folder is no file
+}
+
+TEST_F(PathsTest, OpenPathOpensWhatResolvePathNamesAndSaysWhatItTried) {
+  const std::string real = dir_ / "Game/EXE/Vandrel.INI";
+  std::string file;
+  for (const std::string& spelled : {real, dir_.Path() + "\\game\\exe\\vandrel.ini"}) {
+    const int fd = OpenPath(spelled, O_RDONLY | O_CLOEXEC, file);
+    ASSERT_GE(fd, 0) << spelled;
+    char c = 0;
+    EXPECT_EQ(read(fd, &c, 1), 1);
+    EXPECT_EQ(c, 'x');
+    EXPECT_EQ(file, real);
+    close(fd);
+  }
+  errno = 0;
+  EXPECT_EQ(OpenPath(dir_.Path() + "\\game\\NoSuch\\file.ini", O_RDONLY, file), -1);
+  EXPECT_EQ(errno, ENOENT);
+  EXPECT_EQ(file, dir_ / "Game/NoSuch/file.ini");
+  EXPECT_EQ(OpenPath(real + "/below", O_RDONLY, file), -1);
+  EXPECT_EQ(errno, ENOTDIR);
 }
 
 TEST_F(PathsTest, RelativeAndClimbingPathsKeepTheirMeaning) {

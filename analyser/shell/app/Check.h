@@ -3,6 +3,8 @@
 // prints each finding as editors and CI read it, then a summary line.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,5 +31,16 @@ std::string CheckOutput(const Finding& f, CheckFormat format, const FindingPaths
 // The summary line: files (binary among them), lines and the findings
 // reported, per code; with its line end.
 std::string CheckSummary(const std::vector<Finding>& reported);
+
+// Runs check(from, to) over all of files, in two processes when that pays: a
+// child forked after the rule base was loaded checks the later files while
+// this process checks the earlier ones, and the child's findings, error
+// reports, counts and end are then replayed here in file order, so that what
+// is reported, counted and returned is what one process gives. Only for a
+// check that writes no log (two processes cannot write one in order) and
+// names no file twice (each process reads its own files once). A child that
+// fails leaves its files to this process. KETCH_CHECK_JOBS=1 keeps a check to
+// one process; 2 splits even a small one.
+void CheckInParts(const std::vector<std::string>& files, const std::function<void(size_t from, size_t to)>& check);
 
 }  // namespace ketch

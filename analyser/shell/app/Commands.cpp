@@ -11,6 +11,7 @@
 #include "platform/App.h"
 #include "platform/Paths.h"
 #include "rules/mParse.h"
+#include "shell/app/Check.h"
 #include "shell/cSettings.h"
 #include "shell/mError.h"
 #include "store/mDataDB.h"
@@ -95,17 +96,19 @@ void cmdCheck(const std::vector<std::string>& files) {
   StopAhead stopAhead;
   DecodeHere decodeHere;
   InitParse(false);
-  for (const std::string& file : files) ReadAhead(file);
-  // The files were named on the command line, as the other-INI list names its
-  // files: from outside any game file.
-  LocationRecord L;
-  L.File = "N/A";
-  L.Section = "N/A";
-  L.Key = "N/A";
-  for (const std::string& file : files) {
-    L.Value = file;
-    ReadINIFile("", file, L);
-  }
+  CheckInParts(files, [&files](size_t from, size_t to) {
+    for (size_t i = from; i < to; ++i) ReadAhead(files[i]);
+    // The files were named on the command line, as the other-INI list names
+    // its files: from outside any game file.
+    LocationRecord L;
+    L.File = "N/A";
+    L.Section = "N/A";
+    L.Key = "N/A";
+    for (size_t i = from; i < to; ++i) {
+      L.Value = files[i];
+      ReadINIFile("", files[i], L);
+    }
+  });
 }
 
 }  // namespace ketch
