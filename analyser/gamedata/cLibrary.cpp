@@ -29,16 +29,17 @@ bool IsPeImage(const unsigned char* p, size_t size) {
 
 // Maps the file read-only; returns the mapping or null with errno set.
 void* MapImage(const std::string& path, size_t& size) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return nullptr;
   struct stat st;
+  std::string opened;
+  int fd = OpenDataFile(path, opened, st);
+  if (fd < 0) {
+    // A folder is told as one; any other thing that is no file is no image.
+    if (errno == EISDIR && (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) errno = ENOEXEC;
+    return nullptr;
+  }
   void* image = nullptr;
   int error = 0;
-  if (fstat(fd, &st) != 0) {
-    error = errno;
-  } else if (S_ISDIR(st.st_mode)) {
-    error = EISDIR;
-  } else if (!S_ISREG(st.st_mode) || st.st_size < 0x40) {
+  if (st.st_size < 0x40) {
     error = ENOEXEC;
   } else {
     size = static_cast<size_t>(st.st_size);

@@ -2,6 +2,7 @@
 #include "ini/Conversion.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -39,29 +41,131 @@ constexpr size_t kCopyBlock = 256 * 1024;
 // files, few enough that temporary space stays small.
 constexpr size_t kReadyMax = 4;
 
-// A new folder below the system's temporary folder; empty on failure.
-std::string MakePrivateFolder() {
-  std::error_code ec;
-  std::filesystem::path base = std::filesystem::temp_directory_path(ec);
-  if (ec) return {};
-  std::string name = (base / "ketch-krun-XXXXXX").string();
-  return mkdtemp(name.data()) ? name : std::string();
-}
-
 void RemoveFolder(const std::string& folder) {
   std::error_code ec;
   if (!folder.empty()) std::filesystem::remove_all(folder, ec);
 }
 
-// Copies the whole file open on from into a new file at path; false on any failure.
+constexpr const char* kRunFolderPrefix = "ketch-krun-";
+// A folder this young may be one that a starting run has made and not yet
+// locked; folders of earlier builds had no lock and lived for a conversion.
+constexpr auto kStaleAge = std::chrono::seconds(60);
+
+// Removes the run folders of the temporary folder that no running process
+// holds: a run killed while it converted leaves its folder behind.
+void RemoveStaleRunFolders(const std::filesystem::path& base) {
+  std::error_code ec;
+  const auto now = std::filesystem::file_time_type::clock::now();
+  for (const auto& item : std::filesystem::directory_iterator(base, ec)) {
+    const std::string name = item.path().filename().string();
+    std::error_code itemEc;
+    if (name.rfind(kRunFolderPrefix, 0) != 0 || !item.is_directory(itemEc) || item.is_symlink(itemEc)) continue;
+    const auto written = std::filesystem::last_write_time(item.path(), itemEc);
+    if (itemEc || now - written < kStaleAge) continue;
+    const int fd = open(item.path().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st;
+    // Only our own folders, and only those whose run has ended.
+    if (fstat(fd, &st) == 0 && st.st_uid == geteuid() && flock(fd, LOCK_EX | LOCK_NB) == 0) RemoveFolder(item.path());
+    close(fd);
+  }
+}
+
+// The folder of this run's conversions below the system's temporary folder,
+// made at the first conversion and held locked until the process ends, so
+// that a later run can tell it from a folder left by a killed one. Removed
+// at the end of the program.
+class RunFolder {
+ public:
+  // A new folder inside it; empty on failure and once removed.
+  std::string MakeFolder() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (removed_) return {};
+    // The temporary folder named now is where a folder goes (TMPDIR may change).
+    std::error_code ec;
+    if (!folder_.empty() && (std::filesystem::path(folder_).parent_path() != std::filesystem::temp_directory_path(ec) ||
+                             !std::filesystem::is_directory(folder_, ec)))
+      Drop();
+    if (folder_.empty() && !Make()) return {};
+    std::string name = folder_ + "/XXXXXX";
+    return mkdtemp(name.data()) ? name : std::string();
+  }
+
+  // For good (at exit) or until the next conversion (EndProgram, which tests
+  // survive).
+  void Remove(bool forGood) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    removed_ = removed_ || forGood;
+    RemoveFolder(folder_);
+    Drop();
+  }
+
+ private:
+  void Drop() {
+    folder_.clear();
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
+
+  bool Make() {
+    std::error_code ec;
+    const std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+    if (ec) return false;
+    RemoveStaleRunFolders(base);
+    std::string name = (base / (std::string(kRunFolderPrefix) + "XXXXXX")).string();
+    if (!mkdtemp(name.data())) return false;
+    fd_ = open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0 || flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+      if (fd_ >= 0) close(fd_);
+      fd_ = -1;
+      RemoveFolder(name);
+      return false;
+    }
+    folder_ = name;
+    return true;
+  }
+
+  std::mutex mutex_;
+  std::string folder_;
+  int fd_ = -1;
+  bool removed_ = false;
+};
+
+// Never destroyed: the converting thread may still ask for a folder while
+// the program's statics go. Removed at exit and by EndProgram, which ends
+// the process without running exit handlers.
+RunFolder& TheRunFolder() {
+  static RunFolder* folder = [] {
+    auto* f = new RunFolder;
+    AtEndProgram([f] { f->Remove(false); });
+    std::atexit([] { TheRunFolder().Remove(true); });
+    return f;
+  }();
+  return *folder;
+}
+
+std::string MakePrivateFolder() { return TheRunFolder().MakeFolder(); }
+
+// The size of the file open on fd now: what is read of it, however it grows
+// meanwhile. 0 when it cannot be told (nothing is read then).
+off_t SizeNow(int fd) {
+  struct stat st;
+  return fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? st.st_size : 0;
+}
+
+// Copies the file open on from, as long as it is now, into a new file at
+// path; false on any failure.
 bool CopyInto(int from, const std::string& path) {
+  const off_t size = SizeNow(from);
   const int to = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (to < 0) return false;
   std::unique_ptr<char[]> block(new char[kCopyBlock]);
   off_t offset = 0;
   bool ok = true;
   while (ok) {
-    const ssize_t got = pread(from, block.get(), kCopyBlock, offset);
+    const size_t want = static_cast<size_t>(std::min<off_t>(kCopyBlock, size - offset));
+    if (want == 0) break;
+    const ssize_t got = pread(from, block.get(), want, offset);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) {
       ok = got == 0;
@@ -133,8 +237,12 @@ int DecodeIntoMemory(int fd) {
 // The queue of paths to convert ahead and the thread that works through it.
 class Ahead {
  public:
-  // An ended program leaves no converter running and no folder behind.
-  Ahead() { AtEndProgram([this] { Stop(); }); }
+  // An ended program leaves no converter running and no folder behind: the
+  // thread stops before the run's folder goes.
+  Ahead() {
+    AtEndProgram([this] { Stop(); });
+    TheRunFolder();
+  }
   ~Ahead() { Stop(); }
   Ahead(const Ahead&) = delete;
   Ahead& operator=(const Ahead&) = delete;
@@ -204,6 +312,8 @@ class Ahead {
     jobs_.clear();
     queued_.clear();
     ready_ = 0;
+    // The command that converted ahead is over; so is its folder.
+    TheRunFolder().Remove(false);
   }
 
  private:
@@ -276,14 +386,14 @@ class Ahead {
   // Converts the game file at path when it is a binary one; fills source with
   // the identity of the file converted. -1 for a text file or any failure.
   static int Convert(const std::string& path, const std::string& converter, bool here, struct stat& source) {
+    // Not waiting on what is no regular file: the reader reports it.
     std::string file;
-    const int fd = OpenPath(path, O_RDONLY | O_CLOEXEC, file);
+    const int fd = OpenDataFile(path, file, source);
     if (fd < 0) return -1;
     char magic[krun::kMagic.size()];
     struct stat after;
     int text = -1;
-    if (fstat(fd, &source) == 0 && S_ISREG(source.st_mode) &&
-        pread(fd, magic, sizeof magic, 0) == static_cast<ssize_t>(sizeof magic) &&
+    if (pread(fd, magic, sizeof magic, 0) == static_cast<ssize_t>(sizeof magic) &&
         std::string_view(magic, sizeof magic) == krun::kMagic) {
       text = here ? DecodeIntoMemory(fd) : ConvertPrivately(converter, fd);
       // A file written to while it was copied is left to the reader.
@@ -320,10 +430,12 @@ bool DecodeBinaryFile(int fd, std::string& text) {
   // per file would be mapped and zeroed each time.
   static thread_local std::vector<unsigned char> bytes;
   bytes.clear();
+  const size_t end = static_cast<size_t>(SizeNow(fd));
   size_t size = 0;
-  for (;;) {
+  while (size < end) {
     if (bytes.size() - size < kCopyBlock) bytes.resize(std::max(2 * bytes.size(), size + kCopyBlock));
-    const ssize_t got = pread(fd, bytes.data() + size, bytes.size() - size, static_cast<off_t>(size));
+    const size_t want = std::min(bytes.size() - size, end - size);
+    const ssize_t got = pread(fd, bytes.data() + size, want, static_cast<off_t>(size));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return false;
     if (got == 0) break;
@@ -337,7 +449,10 @@ bool DecodeBinaryFile(int fd, std::string& text) {
   return true;
 }
 
-int ConvertBinaryFile(int fd) { return ConvertPrivately(App::Path() + kConverter, fd); }
+int ConvertBinaryFile(int fd) {
+  TheRunFolder();  // registered on this thread, not on the converting one
+  return ConvertPrivately(App::Path() + kConverter, fd);
+}
 
 void ConvertAhead(const std::string& path) { TheAhead().Add(path); }
 

@@ -22,9 +22,14 @@ FileLineSource::~FileLineSource() {
 }
 
 size_t FileLineSource::Read(char* buffer, size_t capacity) {
+  if (capacity > left_) capacity = static_cast<size_t>(left_);
+  if (capacity == 0) return 0;
   for (;;) {
     const ssize_t got = read(fd_, buffer, capacity);
-    if (got >= 0) return static_cast<size_t>(got);
+    if (got >= 0) {
+      left_ -= static_cast<uint64_t>(got);
+      return static_cast<size_t>(got);
+    }
     if (errno != EINTR) throw PlatformErrorOf(FileErrorNumber(errno));
   }
 }
@@ -36,10 +41,11 @@ size_t MemoryLineSource::Read(char* buffer, size_t capacity) {
   return n;
 }
 
-LineSplitter::LineSplitter(std::unique_ptr<LineSource> source, size_t blockSize)
+LineSplitter::LineSplitter(std::unique_ptr<LineSource> source, size_t blockSize, size_t maxLine)
     : source_(std::move(source)),
       block_(new char[blockSize == 0 ? 1 : blockSize]),
-      capacity_(blockSize == 0 ? 1 : blockSize) {}
+      capacity_(blockSize == 0 ? 1 : blockSize),
+      maxLine_(std::max(maxLine, capacity_)) {}
 
 bool LineSplitter::Fill() {
   if (ended_) return false;
@@ -87,16 +93,27 @@ bool LineSplitter::NextAcrossBlocks(std::string_view& line) {
   }
   joined_.assign(start, len_ - pos_);
   pos_ = len_;
+  uint64_t length = joined_.size();
+  // Past the bound the rest of the line is only counted.
+  auto add = [&](size_t n) {
+    length += n;
+    if (length <= maxLine_) joined_.append(block_.get(), n);
+  };
   while (Fill()) {
     cr = scan::Find(block_.get(), block_.get() + len_, '\r');
     if (cr) {
-      joined_.append(block_.get(), static_cast<size_t>(cr - block_.get()));
+      add(static_cast<size_t>(cr - block_.get()));
       pos_ = static_cast<size_t>(cr - block_.get()) + 1;
       skipLineFeed_ = true;
       break;
     }
-    joined_.append(block_.get(), len_);
+    add(len_);
     pos_ = len_;
+  }
+  if (length > maxLine_) {
+    tooLong_ = true;
+    tooLongLength_ = length;
+    std::string().swap(joined_);
   }
   line = joined_;
   return true;

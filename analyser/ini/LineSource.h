@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -23,10 +24,12 @@ class LineSource {
 };
 
 // Bytes of an open file descriptor, which the source owns and closes (or
-// hands to release, which closes it).
+// hands to release, which closes it), at most limit of them: a file that
+// grows while it is read ends where it ended when it was opened.
 class FileLineSource final : public LineSource {
  public:
-  explicit FileLineSource(int fd, void (*release)(int fd) = nullptr) : fd_(fd), release_(release) {}
+  explicit FileLineSource(int fd, void (*release)(int fd) = nullptr, uint64_t limit = UINT64_MAX)
+      : fd_(fd), release_(release), left_(limit) {}
   ~FileLineSource() override;
   FileLineSource(const FileLineSource&) = delete;
   FileLineSource& operator=(const FileLineSource&) = delete;
@@ -36,6 +39,7 @@ class FileLineSource final : public LineSource {
  private:
   int fd_;
   void (*release_)(int fd);
+  uint64_t left_;
 };
 
 // Bytes held in memory, handed out at most chunk bytes at a time so that tests
@@ -56,11 +60,28 @@ class MemoryLineSource final : public LineSource {
 // Cuts a source into physical lines: a line ends at a carriage return, a line
 // feed right after it is skipped, a line feed anywhere else belongs to the
 // line, and the last line may lack its end. Reads in large blocks.
+//
+// A line longer than maxLine (never less than a block) is not kept: it is
+// given out empty and TakeTooLong tells its length, so that no file, however
+// it is made, grows the reader's memory past a bound.
 class LineSplitter {
  public:
   static constexpr size_t kBlockSize = 256 * 1024;
+  // Far beyond any line of a game file, and beyond the 32767 characters a
+  // value may hold, so that a value that long is still told as one.
+  static constexpr size_t kMaxLine = 16 * 1024 * 1024;
 
-  explicit LineSplitter(std::unique_ptr<LineSource> source, size_t blockSize = kBlockSize);
+  explicit LineSplitter(std::unique_ptr<LineSource> source, size_t blockSize = kBlockSize,
+                        size_t maxLine = kMaxLine);
+
+  // True once after Next gave out a line that was too long, setting length
+  // to the line's length in bytes.
+  bool TakeTooLong(uint64_t& length) {
+    if (!tooLong_) return false;
+    tooLong_ = false;
+    length = tooLongLength_;
+    return true;
+  }
 
   // Up to n bytes from the start of the source, without taking them; only
   // meaningful before the first line is taken.
@@ -112,6 +133,9 @@ class LineSplitter {
   bool skipLineFeed_ = false;
   // A line that runs across blocks is put together here.
   std::string joined_;
+  size_t maxLine_;
+  bool tooLong_ = false;
+  uint64_t tooLongLength_ = 0;
 };
 
 }  // namespace ketch

@@ -15,6 +15,7 @@
 #include "ini/Conversion.h"
 #include "platform/App.h"
 #include "platform/Paths.h"
+#include "shell/Records.h"
 #include "shell/RunCounts.h"
 #include "shell/mError.h"
 
@@ -86,14 +87,11 @@ void cFile::OpenSource(const std::string& name, std::unique_ptr<LineSource> sour
 
 void cFile::Open(const std::string& path) {
   std::string file;
-  const int fd = OpenPath(path, O_RDONLY | O_CLOEXEC, file);
-  if (fd < 0) throw OpenError(errno, file);
   struct stat st;
-  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    close(fd);
-    throw OpenError(EISDIR, file);
-  }
-  auto source = std::make_unique<FileLineSource>(fd);
+  const int fd = OpenDataFile(path, file, st);
+  if (fd < 0) throw OpenError(errno, file);
+  // A file that grows while it is read ends where it ended when opened.
+  auto source = std::make_unique<FileLineSource>(fd, nullptr, static_cast<uint64_t>(st.st_size));
   auto lines = std::make_unique<LineSplitter>(std::move(source));
   // A line end within the first four bytes would make them no "KRUN" anyway,
   // so the first line starts with the magic exactly when the file does.
@@ -136,6 +134,16 @@ void cFile::ReadLine(std::string& line) {
     std::string_view raw;
     if (!lines_ || !lines_->Next(raw)) throw PlatformErrorOf(errEndOfFile);
     ++lineNum_;
+    uint64_t length;
+    if (raw.empty() && lines_->TakeTooLong(length)) {
+      // Dropped whole: a cut line would be read as something it is not.
+      LocationRecord at;
+      at.File = fileName_;
+      at.Line = lineNum_;
+      at.Section = at.Key = "N/A";
+      at.Value = std::to_string(length) + " bytes";
+      LogLocationWarning(at, errLineTooLong);
+    }
     CleanLine(raw, line);
   }
   // Nearly every line leaves here.

@@ -118,6 +118,25 @@ int32_t FileErrorNumber(int e, bool wantedFolder) {
   }
 }
 
+int OpenDataFile(const std::string& windowsPath, std::string& file, struct stat& st) {
+  const int fd = OpenPath(windowsPath, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, file);
+  if (fd < 0) {
+    if (errno == ELOOP || errno == ENXIO || errno == ENODEV || errno == EWOULDBLOCK) errno = EISDIR;
+    return -1;
+  }
+  int e = 0;
+  if (fstat(fd, &st) != 0)
+    e = errno;
+  else if (!S_ISREG(st.st_mode))
+    e = EISDIR;
+  else if (const int flags = fcntl(fd, F_GETFL); flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0)
+    e = errno;
+  if (e == 0) return fd;
+  close(fd);
+  errno = e;
+  return -1;
+}
+
 void DeleteFile(const std::string& windowsPath) {
   std::string path = ResolvePath(windowsPath);
   if (unlink(path.c_str()) != 0) {

@@ -5,6 +5,8 @@
 // system would.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <string>
 
 namespace ketch {
@@ -21,6 +23,13 @@ int OpenPath(const std::string& windowsPath, int flags, std::string& file);
 
 // True when a file (not a folder) exists at the Windows-style path.
 bool FileExists(const std::string& windowsPath);
+
+// Opens the file at the Windows-style path for reading (as OpenPath, which
+// sets file), never waiting on it: a FIFO without a writer, a socket, a
+// device or a loop of links cannot hang or feed the reader. Fills st;
+// returns the descriptor (blocking again) or -1 with errno set, EISDIR for
+// anything that is not a regular file.
+int OpenDataFile(const std::string& windowsPath, std::string& file, struct stat& st);
 
 // Deletes the file at the Windows-style path; raises the platform's error when
 // it cannot (53 when it does not exist, 75 when access is denied).

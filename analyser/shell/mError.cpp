@@ -169,6 +169,7 @@ const char* TableText(int16_t code) {
     case 10304: text = "Entry With no Value"; break;
     case 10305: text = "Unknown Section"; break;
     case 10306: text = "Could not open referred file"; break;
+    case 10307: text = "Line too long"; break;
     default: break;
   }
   return text;

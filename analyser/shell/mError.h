@@ -53,12 +53,13 @@ enum ErrorCode : int16_t {
   errEntryWithNoValue = 10304,
   errUnknownSection = 10305,
   errCouldNotOpenReferredFile = 10306,
+  errLineTooLong = 10307,
 };
 
 // The codes of the error table, in the table's order.
-inline constexpr std::array<int16_t, 22> kErrorCodes = {
-    10101, 10102, 10103, 10104, 10201, 10202, 10203, 10204, 10205, 10206, 10207,
-    10208, 10209, 10210, 10211, 10212, 10301, 10302, 10303, 10304, 10305, 10306};
+inline constexpr std::array<int16_t, 23> kErrorCodes = {
+    10101, 10102, 10103, 10104, 10201, 10202, 10203, 10204, 10205, 10206, 10207, 10208,
+    10209, 10210, 10211, 10212, 10301, 10302, 10303, 10304, 10305, 10306, 10307};
 
 // The table's text of a code ("Entry Name Mismatch"), null for any other code.
 const char* TableText(int16_t code);

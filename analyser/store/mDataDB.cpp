@@ -71,6 +71,11 @@ void RequireNotHeldElsewhere(const std::string& file) {
   }
 }
 
+bool IsBusy(const Error& e) {
+  const int primary = e.Number & 0xff;
+  return e.Source == "SQLite" && (primary == 5 || primary == 6);  // SQLITE_BUSY, SQLITE_LOCKED
+}
+
 db::Field Long(const char* name, bool autoIncr = false) {
   db::Field f;
   f.Name = name;
@@ -161,15 +166,6 @@ void CloseDataDB() {
   d->Close();
 }
 
-void AttachTable(db::Database& db, const std::string& localName, const std::string& connect,
-                 const std::string& sourceTable) {
-  db::TableDef def;
-  def.Name = localName;
-  def.Connect = connect;
-  def.SourceTableName = sourceTable;
-  db.AppendTableDef(def);
-}
-
 bool InitDataDB(const std::string& fileName, std::unique_ptr<db::Database>& handle) {
   const std::string path = Locations::DataFolder() + "\\" + fileName;
   std::string file;
@@ -219,21 +215,23 @@ bool InitDataDB(const std::string& fileName, std::unique_ptr<db::Database>& hand
     if (!Settings() || !Settings()->SettingsDB())
       throw PlatformErrorOf(errObjectNotSet);
     db::Database& settingsDB = *Settings()->SettingsDB();
-    for (const char* name : {"Sections", "Entries", "Values"}) {
-      try {
-        settingsDB.DeleteTableDef(name);
-      } catch (const Error&) {
-        // No link from an earlier build: nothing to remove.
-      }
-    }
     // Beside the settings database the link is stored relative, so that the
     // pair can be moved or copied together and opened by other tools.
     const std::string connect = ";DATABASE=" + (FolderOf(settingsDB.FileName()) == FolderOf(file) ? fileName : file);
-    AttachTable(settingsDB, "Sections", connect, "Sections");
-    AttachTable(settingsDB, "Entries", connect, "Entries");
-    AttachTable(settingsDB, "Values", connect, "Values");
+    std::vector<db::TableDef> links;
+    for (const char* name : {"Sections", "Entries", "Values"}) {
+      db::TableDef def;
+      def.Name = def.SourceTableName = name;
+      def.Connect = connect;
+      links.push_back(def);
+    }
+    step = 3;
+    // All three or none: a busy settings database leaves the old links.
+    settingsDB.ReplaceLinks(links);
   } catch (const Error& e) {
-    LogError(e, (step == 1 ? "Unable to delete " : "Unable to create ") + path);
+    const std::string held = step == 3 ? Settings()->SettingsDB()->Name() : path;
+    LogError(IsBusy(e) ? Error(e.Number, e.Source, "database is locked (by another program): " + held) : e,
+             (step == 1 ? "Unable to delete " : "Unable to create ") + path);
     try {
       handle.reset();
     } catch (...) {

@@ -31,11 +31,6 @@ bool InitDataDB(const std::string& fileName, std::unique_ptr<db::Database>& hand
 // failure of the commit.
 void CloseDataDB();
 
-// Appends to db a link named localName to table sourceTable of the database
-// named by connect (";DATABASE=" + path); raises the database's error.
-void AttachTable(db::Database& db, const std::string& localName, const std::string& connect,
-                 const std::string& sourceTable);
-
 // Adds the indexes on the names people query the rows by (Sections.File,
 // Sections.Section, Entries.Entry), once every file is committed; does
 // nothing when no data database is open. Raises the database's error.

@@ -51,6 +51,8 @@ class ConvertAheadTest : public test::LogFixture {
     LogFixture::SetUp();
     App::SetPath(prog_.Path());
     UseConverter("");
+    // A run folder an earlier test left open is not this test's descriptor.
+    StopConvertingAhead();
   }
 
   // A converter that notes its run, does before first (shell text) and then
@@ -256,6 +258,7 @@ TEST_F(DecodeHereTest, TheReaderGetsTheSameLinesWithoutStartingKrunAheadOrNot) {
   const auto byKrunA = Lines(a);
   const auto byKrunB = Lines(b);
   ASSERT_EQ(Runs(), 2);
+  StopConvertingAhead();  // and the run's folder that krun's runs held
   const int before = OpenDescriptors();
   DecodeInProcess(true);
   ConvertAhead(b);  // decoded on the converting thread

@@ -256,7 +256,12 @@ class cFileDisk : public test::LogFixture {
     LogFixture::SetUp();
     App::SetPath(KETCH_PROGRAM_DIR);
   }
-  bool TmpIsEmpty() const { return fs::is_empty(tmp_.Path()); }
+  // Nothing but the run's own folder, empty.
+  bool TmpIsEmpty() const {
+    for (const auto& item : fs::directory_iterator(tmp_.Path()))
+      if (item.path().filename().string().rfind("ketch-krun-", 0) != 0 || !fs::is_empty(item.path())) return false;
+    return true;
+  }
 
   TempDir data_;
   test::TempTmpDir tmp_;

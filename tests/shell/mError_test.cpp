@@ -35,10 +35,11 @@ TEST(ErrorText, CodesOfTheTableCarryTheirNumberOthersAreUnknownAndOwnErrorsNameT
       {10212, "10212 - Too Few Values"},
       {10301, "10301 - Section has no closing bracket"},
       {10306, "10306 - Could not open referred file"},
+      {10307, "10307 - Line too long"},
   };
   for (const auto& c : cases) EXPECT_EQ(ErrorText(c.code), c.text) << c.code;
   // Gaps of the table and codes outside it.
-  for (int16_t code : {10105, 10200, 10213, 10300, 10307, 10100, 0, -1, 13, 32767})
+  for (int16_t code : {10105, 10200, 10213, 10300, 10308, 10100, 0, -1, 13, 32767})
     EXPECT_EQ(ErrorText(code), "Unknown Error") << code;
   Error e = OwnError(10205, ".Entry");
   EXPECT_EQ(e.Number, 10205);

@@ -118,6 +118,11 @@ class Database {
   void AppendIndex(const std::string& table, const Index& index);
   // Removes a table or a link; error 3265 when there is none of that name.
   void DeleteTableDef(const std::string& name);
+  // Makes each definition (all with Connect) a link, replacing a link of the
+  // same name, in one transaction: when any step fails (another program holds
+  // the file, say), the stored links are as they were. Then attaches them;
+  // a name that is a table of this database fails as AppendTableDef does.
+  void ReplaceLinks(const std::vector<TableDef>& defs);
   // True when a table, view or link of that name (any letter case) exists.
   bool HasTableDef(const std::string& name) const;
   // Detaches a file the links point at, so that it can be deleted; its link

@@ -198,4 +198,46 @@ void Database::DeleteTableDef(const std::string& name) {
   nextId_.erase(AsciiLowerCase("main." + real));
 }
 
+void Database::ReplaceLinks(const std::vector<TableDef>& defs) {
+  sqlite3* db = Use();
+  std::vector<Link> fresh;
+  for (const TableDef& def : defs) {
+    if (def.Connect.empty()) throw PlatformErrorOf(errInvalidArgument);
+    if (!FindLink(def.Name) && HasTableDef(def.Name))
+      throw Error(SQLITE_ERROR, "SQLite", "table " + def.Name + " already exists");
+    fresh.push_back(Link{def.Name, def.Connect, LinkFile(def.Connect), def.SourceTableName, ""});
+  }
+  // No file may be attached inside a transaction: the rows change first, the
+  // attachments after the commit.
+  Exec(db, "BEGIN IMMEDIATE");
+  try {
+    Exec(db, std::string("CREATE TABLE IF NOT EXISTS ") + kLinksTable +
+                 " (Name TEXT PRIMARY KEY COLLATE NOCASE, Connect TEXT NOT NULL, SourceTable TEXT NOT NULL)");
+    for (const Link& l : fresh) {
+      Stmt del(db, std::string("DELETE FROM ") + kLinksTable + " WHERE Name = ?1");
+      del.Text(1, Cp1252ToUtf8(l.name));
+      del.Step();
+      Stmt ins(db, std::string("INSERT INTO ") + kLinksTable + " (Name, Connect, SourceTable) VALUES (?1, ?2, ?3)");
+      ins.Text(1, Cp1252ToUtf8(l.name)).Text(2, Cp1252ToUtf8(l.connect)).Text(3, Cp1252ToUtf8(l.source));
+      ins.Step();
+    }
+    Exec(db, "COMMIT");
+  } catch (const Error&) {
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+  for (const Link& l : fresh) {
+    if (Link* old = FindLink(l.name)) {
+      const std::string file = old->file;
+      if (!old->schema.empty()) Exec(db, "DROP VIEW IF EXISTS temp." + Quote(Cp1252ToUtf8(old->name)));
+      links_.erase(links_.begin() + (old - links_.data()));
+      bool used = false;
+      for (const Link& o : links_) used = used || o.file == file;
+      if (!used) DetachFile(file);
+    }
+  }
+  for (Link& l : fresh) links_.push_back(std::move(l));
+  AttachPending();
+}
+
 }  // namespace ketch::db

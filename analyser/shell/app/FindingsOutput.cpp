@@ -244,7 +244,7 @@ bool ParseCodes(const std::string& list, std::set<int16_t>& codes, std::string& 
     for (int16_t c : kErrorCodes)
       if (item == std::to_string(c)) code = c;
     if (code == 0) {
-      error = "unknown code '" + item + "' (the codes are those of the error table, 10101 to 10306)";
+      error = "unknown code '" + item + "' (the codes are those of the error table, 10101 to 10307)";
       return false;
     }
     codes.insert(code);
