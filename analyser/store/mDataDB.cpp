@@ -193,8 +193,9 @@ bool InitDataDB(const std::string& fileName, std::unique_ptr<db::Database>& hand
       if (FileExists(path + suffix)) DeleteFile(path + suffix);
 
     step = 2;
-    db::Database::Create(file, db::dbLangGeneral)->Close();
-    handle = db::Database::Open(file);
+    // Opened by its logged path, which a wait for its lock names.
+    db::Database::Create(path, db::dbLangGeneral)->Close();
+    handle = db::Database::Open(path);
     db::Database& d = *handle;
     // Every data file commits; copying the log back must not hold them up.
     d.CheckpointInBackground();

@@ -286,5 +286,50 @@ TEST_F(Busy, ALockLetGoOfWithinTheWaitIsTakenAndTheRunGoesOn) {
   }
 }
 
+TEST_F(Busy, DuringAllAHeldDataDatabaseIsWaitedForThenNamedAndALaterRunWorks) {
+  // The converter waits for the file "go", so that the test takes its lock
+  // while all is at its first file and no transaction of its own is open.
+  std::filesystem::rename(bin_ + "/krun", bin_ + "/krun.real");
+  test::WriteFile(bin_ + "/krun", "#!/bin/sh\nd=$(dirname \"$0\")\nwhile [ ! -e \"$d/go\" ]; do sleep 0.01; done\n"
+                                  "exec \"$d/krun.real\" \"$@\"\n");
+  std::filesystem::permissions(bin_ + "/krun", std::filesystem::perms::owner_all);
+  GameFile("EXE/vandrel.ini", CrLf({"[Data]", "ships = packed.ini", "goods = s.ini"}));
+  BinaryGameFile("DATA/packed.ini", "[Ship]\nnickname = packed\n\n");
+  GameFile("DATA/s.ini", CrLf({"[Ship]", "nickname = s"}));
+  for (const bool write : {true, false}) {
+    SCOPED_TRACE(write ? "write transaction" : "read transaction");
+    for (const char* file : {"KETCH.MDB", "VD.MDB"}) {
+      SCOPED_TRACE(file);
+      std::filesystem::remove(bin_ + "/go");
+      std::filesystem::remove(log_ + "/ketch.log");
+      test::Child run(Waiting({"init", "all"}, "0.5"));
+      const auto start = std::chrono::steady_clock::now();
+      while (Log().find("Processing ships packed.ini") == std::string::npos && Since(start) < 10)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      test::RunResult r;
+      {
+        Holder h;
+        Hold(h, file, write);
+        test::WriteFile(bin_ + "/go", "");
+        r = run.Wait();
+      }
+      EXPECT_LT(Since(start), 10 * test::kSlowdown);
+      EXPECT_EQ(One("VD.MDB", "PRAGMA integrity_check"), "ok");
+      if (write && std::string(file) == "VD.MDB") {
+        // Nothing can be stored: the run ends after its report.
+        ExpectLockedReported(r, file);
+        EXPECT_EQ(r.status, 3) << r.err;
+        EXPECT_EQ(One("VD.MDB", "SELECT count(*) FROM Sections"), "0");
+      } else {
+        // A reader, or a writer of the settings, which all does not write.
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(One("VD.MDB", "SELECT count(*) FROM Sections"), "2");
+      }
+      EXPECT_EQ(Checked({"init", "all"}, 10).status, 0);
+      EXPECT_EQ(One("VD.MDB", "SELECT count(*) FROM Sections"), "2");
+    }
+  }
+}
+
 }  // namespace
 }  // namespace ketch
