@@ -4,6 +4,7 @@
 // only when everything succeeded.
 #include "rules/mParse.h"
 
+#include <cstdio>
 #include <exception>
 #include <memory>
 
@@ -47,7 +48,35 @@ std::string NumberText(const Variant& v) { return v.IsNull() ? std::string() : v
 // A yes/no column for the dump: null is not true.
 bool Flag(const Variant& v) { return !v.IsNull() && v.AsBool(); }
 
-void Load(bool storing) {
+// The row of the listing a load is at, and the column it last read, so that
+// a failure names what failed (the error alone says nothing of where).
+struct RowPlace {
+  bool inRow = false;
+  std::string section, entry, column, value;
+};
+
+// A value of a rule row as the log can show it: at most 40 bytes, control
+// bytes and the backslash as \xNN, "NULL" for an empty column.
+std::string Shown(const std::string& text) {
+  constexpr size_t kShown = 40;
+  std::string out;
+  for (size_t i = 0; i < text.size() && i < kShown; ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c == 0x7f || c == '\\') {
+      char buf[5];
+      std::snprintf(buf, sizeof buf, "\\x%02X", c);
+      out += buf;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  if (text.size() > kShown) out += "... (" + std::to_string(text.size()) + " bytes)";
+  return out;
+}
+
+std::string Shown(const Variant& v) { return v.IsNull() ? std::string("NULL") : Shown(v.AsText()); }
+
+void Load(bool storing, RowPlace& at) {
   auto rs = RuleDB().OpenRecordset("_bc_ListSections", db::dbOpenForwardOnly);
   const ListingColumns c(*rs);
   const int fixedNo = rs->FieldIndex("FixedArgsNo"), multiLine = rs->FieldIndex("IsMultiLine"),
@@ -55,27 +84,47 @@ void Load(bool storing) {
             dbId = rs->FieldIndex("DB_ID"), valueName = rs->FieldIndex("ValueName"),
             type = rs->FieldIndex("Type"), poz = rs->FieldIndex("_bc_values.IDX"),
             isMulti = rs->FieldIndex("IsMulti");
+  // Notes the column before it is converted.
+  auto field = [&](int index, const char* column) -> const Variant& {
+    const Variant& v = rs->Fields(index);
+    at.column = column;
+    at.value = Shown(v);
+    return v;
+  };
 
   auto base = std::make_unique<KeyedCollection<cSection>>();
   while (!rs->IsEOF()) {
-    const std::string sectionName = rs->Fields(c.section).AsText();
+    at = RowPlace{.inRow = true};
+    const std::string sectionName = field(c.section, "SectionName").AsText();
+    at.section = Shown(sectionName);
     auto section = std::make_unique<cSection>();
     section->SectionName(sectionName);
     cSection& sec = base->Add(std::move(section), UpperCase(sectionName));
     while (!rs->IsEOF() && rs->Fields(c.section).AsText() == sectionName) {
-      const std::string entryName = rs->Fields(c.entry).AsText();
-      cEntry& entry = sec.Add(entryName, rs->Fields(fixedNo).AsInteger(), rs->Fields(multiLine).AsBool(),
-                              rs->Fields(varArgs).AsBool(), rs->Fields(mandatory).AsBool(),
-                              rs->Fields(dbId).AsLong(), UpperCase(entryName));
+      at.entry.clear();
+      const std::string entryName = field(c.entry, "EntryName").AsText();
+      at.entry = Shown(entryName);
+      const int16_t fixed = field(fixedNo, "FixedArgsNo").AsInteger();
+      const bool multi = field(multiLine, "IsMultiLine").AsBool();
+      const bool var = field(varArgs, "HasVarArgs").AsBool();
+      const bool must = field(mandatory, "IsMandatory").AsBool();
+      const int32_t id = field(dbId, "DB_ID").AsLong();
+      field(c.entry, "EntryName");  // a duplicate entry is its name's fault
+      cEntry& entry = sec.Add(entryName, fixed, multi, var, must, id, UpperCase(entryName));
       while (!rs->IsEOF() && rs->Fields(c.entry).AsText() == entryName &&
              rs->Fields(c.section).AsText() == sectionName) {
-        const Variant& name = rs->Fields(valueName);
-        entry.AddValue(name.IsNull() ? std::string() : name.AsText(), rs->Fields(type).AsLong(),
-                       rs->Fields(poz).AsInteger(), rs->Fields(isMulti).AsBool());
+        const Variant& name = field(valueName, "ValueName");
+        const std::string nameText = name.IsNull() ? std::string() : name.AsText();
+        const int32_t typeCode = field(type, "Type").AsLong();
+        const bool last = field(isMulti, "IsMulti").AsBool();
+        // Position checks come last: a mismatch is the position's.
+        const int16_t position = field(poz, "_bc_values.IDX").AsInteger();
+        entry.AddValue(nameText, typeCode, position, last);
         rs->MoveNext();
       }
     }
   }
+  at = RowPlace{};
 
   StorageSets storage;
   if (storing) {
@@ -119,10 +168,14 @@ void Dump() {
 }  // namespace
 
 void InitParse(bool storing) {
+  RowPlace at;
   try {
-    Load(storing);
+    Load(storing, at);
   } catch (const std::exception& e) {
     LogError(AsError(e), "InitParse");
+    if (at.inRow)
+      LogLine("      Rule row: _bc_ListSections, section [" + at.section + "], entry " + at.entry + ", column " +
+              at.column + ", value " + at.value);
     EndProgram();
   }
 }

@@ -51,6 +51,9 @@ void cSettings::SettingsDBName(const std::string& path) {
 }
 
 bool cSettings::OpenSettingsDB() {
+  // From the first database on, a wait for another program's lock is told in
+  // the log, so that a run that waits is not taken for one that hangs.
+  db::SetLockNotice([](const std::string& file) { LogLine("waiting for " + file + " (locked by another program)"); });
   try {
     db_ = db::Database::Open(dbName_);
   } catch (const Error& e) {

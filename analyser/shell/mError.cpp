@@ -217,7 +217,14 @@ void LogError(const Error& error, const std::string& context) {
                              kCrLf + "Source: " + error.Source + kCrLf + context;
   ++ErrorReports();
   LogLine(report);
-  if (View().ShowError) View().ShowError(report + kCrLf);
+  if (View().ShowError) {
+    View().ShowError(report + kCrLf);
+  } else if (error.Source == "SQLite" && ((error.Number & 0xff) == 5 || (error.Number & 0xff) == 6)) {
+    // A database another program holds is the user's to let go of: said on
+    // standard error too, where a run's output is not looked at.
+    const std::string line = App::EXEName() + ": " + error.Description + "\n";
+    [[maybe_unused]] ssize_t n = write(STDERR_FILENO, line.data(), line.size());
+  }
 }
 
 void LogWarning(const SectionRecord& section, int16_t code, int16_t index) {

@@ -52,8 +52,8 @@ const char* const kQueryIndexes =
 
 // Raises SQLite's busy error when another process holds a lock on the
 // database file (in WAL mode every open connection holds one). The probe asks
-// for the exclusive lock without waiting; a file that is no database is not
-// held by any database user and passes.
+// for the exclusive lock, waiting for it as long as any lock is waited for; a
+// file that is no database is not held by any database user and passes.
 void RequireNotHeldElsewhere(const std::string& file) {
   std::unique_ptr<db::Database> probe;
   try {
@@ -62,7 +62,6 @@ void RequireNotHeldElsewhere(const std::string& file) {
     return;
   }
   try {
-    probe->Execute("PRAGMA busy_timeout=0");
     probe->Execute("PRAGMA locking_mode=EXCLUSIVE");
     probe->Execute("BEGIN EXCLUSIVE; SELECT count(*) FROM sqlite_schema; COMMIT");
   } catch (const Error& e) {
@@ -187,15 +186,16 @@ bool InitDataDB(const std::string& fileName, std::unique_ptr<db::Database>& hand
     // let go of before it can be deleted.
     if (cSettings* s = Settings(); s && s->SettingsDB()) s->SettingsDB()->ReleaseFile(file);
     if (FileExists(path)) {
-      RequireNotHeldElsewhere(file);
+      RequireNotHeldElsewhere(path);
       DeleteFile(path);
     }
     for (const char* suffix : kCompanions)
       if (FileExists(path + suffix)) DeleteFile(path + suffix);
 
     step = 2;
-    db::Database::Create(file, db::dbLangGeneral)->Close();
-    handle = db::Database::Open(file);
+    // Opened by its logged path, which a wait for its lock names.
+    db::Database::Create(path, db::dbLangGeneral)->Close();
+    handle = db::Database::Open(path);
     db::Database& d = *handle;
     // Every data file commits; copying the log back must not hold them up.
     d.CheckpointInBackground();

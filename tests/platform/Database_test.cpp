@@ -8,7 +8,9 @@
 #include "ErrorOf.h"
 #include <sqlite3.h>
 
+#include <chrono>
 #include <filesystem>
+#include <vector>
 #include <functional>
 #include <string>
 
@@ -618,6 +620,59 @@ TEST(Database, ViewColumnsWithDottedNames) {
   EXPECT_EQ(rs->Fields("ValueName").AsText(), "n");
   EXPECT_EQ(rs->FieldIndex("_bc_values.Name"), 0);  // by origin too
   EXPECT_EQ(rs->FieldCount(), 3);
+}
+
+}  // namespace
+}  // namespace ketch::db
+
+namespace ketch::db {
+namespace {
+
+// KETCH_LOCK_WAIT for the life of the object.
+struct LockWaitOf {
+  explicit LockWaitOf(const char* value) { setenv("KETCH_LOCK_WAIT", value, 1); }
+  ~LockWaitOf() { unsetenv("KETCH_LOCK_WAIT"); }
+};
+
+TEST(LockWait, TheBoundIsReadFromTheEnvironmentAndFallsBackTo10s) {
+  EXPECT_EQ(LockWait().count(), 10000);
+  const std::pair<const char*, int64_t> cases[] = {
+      {"0.25", 250}, {"3", 3000}, {"0", 0}, {"", 10000}, {"-1", 10000}, {"2s", 10000}, {"nan", 10000},
+      {"1e9", 10000}};
+  for (const auto& [text, ms] : cases) {
+    LockWaitOf set(text);
+    EXPECT_EQ(LockWait().count(), ms) << text;
+  }
+}
+
+TEST(LockWait, AnotherProgramsLockIsWaitedForOnceToldThenNamed) {
+  test::TempDir dir;
+  const std::string file = dir / "held.db";
+  Database::Create(file, dbLangGeneral)->Close();
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(file.c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  std::vector<std::string> told;
+  SetLockNotice([&told](const std::string& f) { told.push_back(f); });
+  LockWaitOf set("0.3");
+  auto d = Database::Open(file);
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    d->Execute("BEGIN IMMEDIATE");
+    ADD_FAILURE() << "the lock was taken";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.Number & 0xff, SQLITE_BUSY);
+    EXPECT_EQ(e.Description.rfind("database is locked (by another program): " + file, 0), 0u) << e.Description;
+  }
+  const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_GE(took, 0.3);
+  EXPECT_LT(took, 3.0);
+  EXPECT_EQ(told, std::vector<std::string>{file});
+  // Let go of, it is taken at once.
+  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+  d->Execute("BEGIN IMMEDIATE; COMMIT");
+  sqlite3_close(other);
+  SetLockNotice({});
 }
 
 }  // namespace

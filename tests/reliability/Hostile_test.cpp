@@ -171,14 +171,17 @@ class Busy : public test::ReliabilityFixture {
  protected:
   struct Holder {
     sqlite3* db = nullptr;
-    ~Holder() {
+    void Release() {
       if (db) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
       sqlite3_close(db);
+      db = nullptr;
     }
+    ~Holder() { Release(); }
   };
   // Holds file in a write transaction (BEGIN IMMEDIATE) or a read one.
   void Hold(Holder& h, const std::string& file, bool write) {
     ASSERT_EQ(sqlite3_open_v2((bin_ + "/" + file).c_str(), &h.db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+    sqlite3_busy_timeout(h.db, 20000);
     ASSERT_EQ(sqlite3_exec(h.db, write ? "BEGIN IMMEDIATE" : "BEGIN; SELECT count(*) FROM sqlite_schema", nullptr,
                            nullptr, nullptr),
               SQLITE_OK)
@@ -190,11 +193,36 @@ class Busy : public test::ReliabilityFixture {
     for (const auto& r : rows) all += r + "\n";
     return all;
   }
+  // A run whose waits for a lock end after `wait` seconds.
+  test::Command Waiting(std::vector<std::string> args, const char* wait) {
+    test::Command c = KetchCommand(std::move(args));
+    c.env.push_back(std::string("KETCH_LOCK_WAIT=") + wait);
+    c.timeout = 30;
+    return c;
+  }
+  void SmallGame() {
+    GameFile("EXE/vandrel.ini", CrLf({"[Data]", "ships = s.ini"}));
+    GameFile("DATA/s.ini", CrLf({"[Ship]", "nickname = s"}));
+  }
+  // What a run that gave up on file says: the wait, then the report in the
+  // log, on the output that shows the log and on standard error.
+  void ExpectLockedReported(const test::RunResult& r, const std::string& file) {
+    const std::string held = bin_ + "\\" + file;
+    // On the output: all, after init, starts the log afresh.
+    EXPECT_NE(r.out.find("waiting for " + held + " (locked by another program)\n"), std::string::npos) << r.out;
+    const std::string report = "Error : database is locked (by another program): " + held;
+    EXPECT_NE(Log().find(report), std::string::npos) << Log();
+    EXPECT_NE(r.out.find(report), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("database is locked (by another program): " + held), std::string::npos) << r.err;
+    EXPECT_EQ(Log().find("already exists"), std::string::npos) << Log();
+  }
+  static double Since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  }
 };
 
-TEST_F(Busy, ALockedDatabaseIsNamedAndTheLinksStayAsTheyWere) {
-  GameFile("EXE/vandrel.ini", CrLf({"[Data]", "ships = s.ini"}));
-  GameFile("DATA/s.ini", CrLf({"[Ship]", "nickname = s"}));
+TEST_F(Busy, DuringInitALockedDatabaseIsWaitedForThenNamedAndTheLinksStayAsTheyWere) {
+  SmallGame();
   ASSERT_EQ(Checked({"init", "all"}, 10).status, 0);
   const std::string links = Links();
   ASSERT_EQ(test::Count(links, "\n"), 3u) << links;
@@ -204,30 +232,101 @@ TEST_F(Busy, ALockedDatabaseIsNamedAndTheLinksStayAsTheyWere) {
     for (const char* file : {"KETCH.MDB", "VD.MDB"}) {
       SCOPED_TRACE(file);
       test::RunResult r;
+      double took = 0;
       {
         Holder h;
         Hold(h, file, write);
-        r = Checked({"init", "all"}, 30);
+        const auto start = std::chrono::steady_clock::now();
+        r = test::Run(Waiting({"init", "all"}, "0.5"));
+        took = Since(start);
       }
       EXPECT_EQ(Links(), links);
       EXPECT_EQ(One("KETCH.MDB", "PRAGMA integrity_check"), "ok");
+      // Each wait is bounded: init's, and the settings' at the end.
+      EXPECT_LT(took, 8 * test::kSlowdown);
       if (r.status == 0) {
         // A reader that does not keep ketch from its work.
         EXPECT_FALSE(write) << r.err;
         EXPECT_EQ(One("VD.MDB", "SELECT count(*) FROM Sections"), "1");
         continue;
       }
-      // The error report, in the log and on the output that shows the log.
-      const std::string report = "Error : database is locked (by another program): " + bin_ + "\\" + file;
-      EXPECT_NE(Log().find(report), std::string::npos) << Log();
-      EXPECT_NE(r.out.find(report), std::string::npos) << r.out;
+      ExpectLockedReported(r, file);
+      EXPECT_GE(took, 0.5);
       // 4: all refused; 2 when the settings cannot be saved at the end either.
       EXPECT_TRUE(r.status == 4 || r.status == 2) << r.status << r.err;
-      EXPECT_EQ(Log().find("already exists"), std::string::npos) << Log();
       // A later run works.
       EXPECT_EQ(Checked({"init", "all"}, 10).status, 0);
       EXPECT_EQ(Links(), links);
       EXPECT_EQ(One("VD.MDB", "SELECT count(*) FROM Sections"), "1");
+    }
+  }
+}
+
+TEST_F(Busy, ALockLetGoOfWithinTheWaitIsTakenAndTheRunGoesOn) {
+  SmallGame();
+  ASSERT_EQ(Checked({"init", "all"}, 10).status, 0);
+  for (const char* file : {"KETCH.MDB", "VD.MDB"}) {
+    SCOPED_TRACE(file);
+    Holder h;
+    Hold(h, file, true);
+    test::Child run(Waiting({"init", "all"}, "20"));
+    // Let go of once ketch has said that it waits.
+    const auto start = std::chrono::steady_clock::now();
+    while (Log().find("waiting for") == std::string::npos && Since(start) < 10)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    h.Release();
+    const test::RunResult r = run.Wait();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("waiting for " + bin_ + "\\" + file + " (locked by another program)\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.err.find("locked"), std::string::npos) << r.err;
+    EXPECT_LT(Since(start), 10 * test::kSlowdown);
+    EXPECT_EQ(One("VD.MDB", "SELECT count(*) FROM Sections"), "1");
+  }
+}
+
+TEST_F(Busy, DuringAllAHeldDataDatabaseIsWaitedForThenNamedAndALaterRunWorks) {
+  // The converter waits for the file "go", so that the test takes its lock
+  // while all is at its first file and no transaction of its own is open.
+  std::filesystem::rename(bin_ + "/krun", bin_ + "/krun.real");
+  test::WriteFile(bin_ + "/krun", "#!/bin/sh\nd=$(dirname \"$0\")\nwhile [ ! -e \"$d/go\" ]; do sleep 0.01; done\n"
+                                  "exec \"$d/krun.real\" \"$@\"\n");
+  std::filesystem::permissions(bin_ + "/krun", std::filesystem::perms::owner_all);
+  GameFile("EXE/vandrel.ini", CrLf({"[Data]", "ships = packed.ini", "goods = s.ini"}));
+  BinaryGameFile("DATA/packed.ini", "[Ship]\nnickname = packed\n\n");
+  GameFile("DATA/s.ini", CrLf({"[Ship]", "nickname = s"}));
+  for (const bool write : {true, false}) {
+    SCOPED_TRACE(write ? "write transaction" : "read transaction");
+    for (const char* file : {"KETCH.MDB", "VD.MDB"}) {
+      SCOPED_TRACE(file);
+      std::filesystem::remove(bin_ + "/go");
+      std::filesystem::remove(log_ + "/ketch.log");
+      test::Child run(Waiting({"init", "all"}, "0.5"));
+      const auto start = std::chrono::steady_clock::now();
+      while (Log().find("Processing ships packed.ini") == std::string::npos && Since(start) < 10)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      test::RunResult r;
+      {
+        Holder h;
+        Hold(h, file, write);
+        test::WriteFile(bin_ + "/go", "");
+        r = run.Wait();
+      }
+      EXPECT_LT(Since(start), 10 * test::kSlowdown);
+      EXPECT_EQ(One("VD.MDB", "PRAGMA integrity_check"), "ok");
+      if (write && std::string(file) == "VD.MDB") {
+        // Nothing can be stored: the run ends after its report.
+        ExpectLockedReported(r, file);
+        EXPECT_EQ(r.status, 3) << r.err;
+        EXPECT_EQ(One("VD.MDB", "SELECT count(*) FROM Sections"), "0");
+      } else {
+        // A reader, or a writer of the settings, which all does not write.
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(One("VD.MDB", "SELECT count(*) FROM Sections"), "2");
+      }
+      EXPECT_EQ(Checked({"init", "all"}, 10).status, 0);
+      EXPECT_EQ(One("VD.MDB", "SELECT count(*) FROM Sections"), "2");
     }
   }
 }

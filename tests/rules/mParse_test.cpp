@@ -94,23 +94,29 @@ TEST_F(ParseTest, BadListingsAreReportedUnderInitParseAndEndTheProgram) {
     const char* what;
     std::vector<std::string> rows;
     const char* error;
+    const char* row;  // what the line after the report names
   } cases[] = {
       {"section in two runs",
        {row1, "'T','b',1,1,0,0,0,2,'v',1,1,0,'Integer'", "'S','c',1,1,0,0,0,3,'v',1,1,0,'Integer'"},
-       "Error : This key is already associated with an element of this collection\r\nNumber: 457\r\n"},
+       "Error : This key is already associated with an element of this collection\r\nNumber: 457\r\n",
+       "section [S], entry , column SectionName, value S"},
       {"entry in two runs",
        {row1, "'S','b',1,1,0,0,0,2,'v',1,1,0,'Integer'", "'S','A',1,1,0,0,0,3,'v',1,1,0,'Integer'"},
-       "Number: 457\r\n"},
+       "Number: 457\r\n", "section [S], entry A, column EntryName, value A"},
       {"gap in positions",
        {"'S','a',1,3,0,0,0,1,'v',1,1,0,'Integer'", "'S','a',1,3,0,0,0,1,'v',1,3,0,'Integer'"},
-       "Error : 10204 - Value Position Mismatch\r\nNumber: 10204\r\n"},
+       "Error : 10204 - Value Position Mismatch\r\nNumber: 10204\r\n",
+       "section [S], entry a, column _bc_values.IDX, value 3"},
       {"value after the multi value",
        {"'S','a',1,1,0,1,0,1,'v',1,1,0,'Integer'", "'S','a',1,1,0,1,0,1,'m',1,2,1,'Integer'",
         "'S','a',1,1,0,1,0,1,'m',1,3,1,'Integer'"},
-       "Number: 10210\r\n"},
-      {"null type", {"'S','a',1,1,0,0,0,1,'v',NULL,1,0,NULL"}, "Number: 94\r\n"},
-      {"null section name", {"NULL,'a',1,1,0,0,0,1,'v',1,1,0,'Integer'"}, "Number: 94\r\n"},
-      {"fixed count beyond 16 bits", {"'S','a',1,40000,0,0,0,1,'v',1,1,0,'Integer'"}, "Number: 6\r\n"},
+       "Number: 10210\r\n", "section [S], entry a, column _bc_values.IDX, value 3"},
+      {"null type", {"'S','a',1,1,0,0,0,1,'v',NULL,1,0,NULL"}, "Number: 94\r\n",
+       "section [S], entry a, column Type, value NULL"},
+      {"null section name", {"NULL,'a',1,1,0,0,0,1,'v',1,1,0,'Integer'"}, "Number: 94\r\n",
+       "section [], entry , column SectionName, value NULL"},
+      {"fixed count beyond 16 bits", {"'S','a',1,40000,0,0,0,1,'v',1,1,0,'Integer'"}, "Number: 6\r\n",
+       "section [S], entry a, column FixedArgsNo, value 40000"},
   };
   const auto view = test::Rows(SettingsDB().Handle(), "SELECT sql FROM sqlite_master WHERE name = '_bc_ListSections'");
   ASSERT_EQ(view.size(), 1u);
@@ -121,7 +127,8 @@ TEST_F(ParseTest, BadListingsAreReportedUnderInitParseAndEndTheProgram) {
     box_.clear();
     EXPECT_EQ(EndStatus([] { InitParse(); }), 3) << c.what;
     EXPECT_NE(box_.find(c.error), std::string::npos) << c.what << "\n" << box_;
-    EXPECT_TRUE(EndsWith(box_, "\r\nInitParse\r\n")) << c.what;
+    EXPECT_TRUE(EndsWith(box_, std::string("\r\nInitParse\r\n      Rule row: _bc_ListSections, ") + c.row + "\r\n"))
+        << c.what << "\n" << box_;
     EXPECT_EQ(&RuleBase().Item("SHIP"), kept) << c.what;
     SettingsDB().Execute("DROP TABLE _bc_ListSections; " + view[0]);  // the supplied listing again
   }

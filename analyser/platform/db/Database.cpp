@@ -8,8 +8,11 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <set>
 #include <string>
@@ -63,7 +66,57 @@ void ConfigureOnce() {
   }();
 }
 
+std::function<void(const std::string&)>& Notice() {
+  static std::function<void(const std::string&)> notice;
+  return notice;
+}
+
+// Short enough that a lock let go of is taken at once, long enough not to
+// spin.
+constexpr auto kLockPoll = std::chrono::milliseconds(20);
+
 }  // namespace
+
+std::chrono::milliseconds LockWait() {
+  constexpr std::chrono::milliseconds kDefault(10000);
+  const char* text = std::getenv("KETCH_LOCK_WAIT");
+  if (!text || !*text) return kDefault;
+  double seconds = 0;
+  const char* end = text + std::strlen(text);
+  auto [at, ec] = std::from_chars(text, end, seconds);
+  // A day at most: beyond that the user would take it for a hang.
+  if (ec != std::errc() || at != end || !(seconds >= 0) || seconds > 86400) return kDefault;
+  return std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000));
+}
+
+void SetLockNotice(std::function<void(const std::string& file)> notice) { Notice() = std::move(notice); }
+
+int Database::WaitForLock(void* self, int count) {
+  auto* d = static_cast<Database*>(self);
+  const auto now = std::chrono::steady_clock::now();
+  if (count == 0) {
+    d->waitStart_ = now;
+    LockedFile().clear();
+    if (std::this_thread::get_id() == d->owner_) {
+      if (Notice()) Notice()(d->path_);
+    } else {
+      d->waitPending_.store(true, std::memory_order_release);
+    }
+  }
+  const auto left = d->lockWait_ - std::chrono::duration_cast<std::chrono::milliseconds>(now - d->waitStart_);
+  if (left <= std::chrono::milliseconds(0)) {
+    // The busy error that follows names the file.
+    LockedFile() = d->path_;
+    return 0;
+  }
+  sqlite3_sleep(static_cast<int>(std::min(left, std::chrono::milliseconds(kLockPoll)).count()));
+  return 1;
+}
+
+void Database::TellPendingWait() const {
+  if (std::this_thread::get_id() != owner_) return;
+  if (waitPending_.exchange(false, std::memory_order_acq_rel) && Notice()) Notice()(path_);
+}
 
 void Database::OpenHandle(const std::string& path) {
   ConfigureOnce();
@@ -79,8 +132,11 @@ void Database::OpenHandle(const std::string& path) {
   }
   sqlite3_extended_result_codes(db_, 1);
   // Another connection may hold a write lock for a moment (the data file is
-  // written by one connection while another reads it).
-  sqlite3_busy_timeout(db_, 10000);
+  // written by one connection while another reads it); another program may
+  // hold one for as long as it likes, so the wait is bounded and told.
+  owner_ = std::this_thread::get_id();
+  lockWait_ = LockWait();
+  sqlite3_busy_handler(db_, &Database::WaitForLock, this);
   // Reading the schema is what tells a database from any other file.
   Exec(db_, "SELECT count(*) FROM sqlite_schema");
   SetSynchronous(db_);
@@ -147,6 +203,7 @@ void Database::Close() {
 
 sqlite3* Database::Use(Writes writes) const {
   if (!db_) Misuse("database is closed");
+  TellPendingWait();
   switch (writes) {
     case Writes::Settle:
       WaitForWrites();
@@ -177,7 +234,9 @@ void Database::WriteInBackground() {
       },
       // What failed and what followed was not done: the transactions open
       // are those the thread opened and did not close.
-      [this] { transDepth_ = appliedDepth_; });
+      [this] { transDepth_ = appliedDepth_; },
+      // The caller waits for the thread, which may wait for a lock.
+      [this] { TellPendingWait(); });
 }
 
 void Database::WaitForWrites() const {

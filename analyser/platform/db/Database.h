@@ -9,11 +9,15 @@
 // database's own: WriteInBackground).
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/Variant.h"
@@ -59,6 +63,16 @@ struct TableDef {
 };
 
 class Recordset;
+
+// How long a statement waits for a lock that another program holds on a
+// database file before it fails with SQLite's busy error: KETCH_LOCK_WAIT
+// (seconds, a decimal such as "0.5") when it is set and valid, else 10 s.
+std::chrono::milliseconds LockWait();
+
+// Told once per wait for a lock of another program, with the database's
+// file (its path as given), on the thread that owns the database: a wait
+// of its writing thread is told when that thread is next waited for.
+void SetLockNotice(std::function<void(const std::string& file)> notice);
 
 class Database {
  public:
@@ -166,6 +180,11 @@ class Database {
   sqlite3* Use(Writes writes = Writes::Settle) const;
   // Opens the connection to an existing file; raises when missing or no database.
   void OpenHandle(const std::string& path);
+  // SQLite's busy handler: sleeps in short steps up to LockWait, telling
+  // SetLockNotice at the start of each wait.
+  static int WaitForLock(void* self, int count);
+  // Tells a wait the writing thread met, when there was one.
+  void TellPendingWait() const;
   // Runs a statement now, or hands it to the writing thread.
   void Run(const std::string& sql);
   // The file a connect string names; a relative one (the file beside this
@@ -190,6 +209,10 @@ class Database {
 
   sqlite3* db_ = nullptr;
   std::string path_;
+  std::thread::id owner_;  // the thread that opened the database
+  std::chrono::milliseconds lockWait_{0};
+  std::chrono::steady_clock::time_point waitStart_{};  // of the current wait
+  mutable std::atomic<bool> waitPending_{false};  // the writing thread began a wait not told yet
   std::map<std::string, int32_t> nextId_;  // per "schema.table": the next DB_ID to give
   std::vector<Link> links_;
   std::map<std::string, std::string> schemas_;  // attached file -> schema name

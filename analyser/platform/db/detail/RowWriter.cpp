@@ -20,9 +20,11 @@ constexpr size_t kQueuedLow = 1;
 
 }  // namespace
 
-RowWriter::RowWriter(std::function<void(const std::string&)> execute, std::function<void()> failed)
+RowWriter::RowWriter(std::function<void(const std::string&)> execute, std::function<void()> failed,
+                     std::function<void()> waiting)
     : execute_(std::move(execute)),
       onFailure_(std::move(failed)),
+      waiting_(std::move(waiting)),
       gathering_(std::make_unique<Batch>()),
       thread_([this] { Work(); }) {}
 
@@ -72,11 +74,21 @@ void RowWriter::Execute(std::string sql) {
   HandOver(lock);
 }
 
+template <class Ready>
+void RowWriter::AwaitDone(std::unique_lock<std::mutex>& lock, Ready ready) {
+  if (!waiting_) return done_.wait(lock, ready);
+  while (!done_.wait_for(lock, std::chrono::milliseconds(100), ready)) {
+    lock.unlock();
+    waiting_();
+    lock.lock();
+  }
+}
+
 // Queues the gathering batch and takes a spare one in its place; when the
 // queue is full, waits until it is down to kQueuedLow.
 void RowWriter::HandOver(std::unique_lock<std::mutex>& lock) {
   if (gathering_->rows == 0) return;
-  if (queued_.size() >= kQueuedMax) done_.wait(lock, [this] { return queued_.size() <= kQueuedLow; });
+  if (queued_.size() >= kQueuedMax) AwaitDone(lock, [this] { return queued_.size() <= kQueuedLow; });
   queued_.push_back(std::move(gathering_));
   if (spare_.empty()) {
     gathering_ = std::make_unique<Batch>();
@@ -90,7 +102,10 @@ void RowWriter::HandOver(std::unique_lock<std::mutex>& lock) {
 void RowWriter::Wait() {
   std::unique_lock<std::mutex> lock(mutex_);
   HandOver(lock);
-  done_.wait(lock, [this] { return queued_.empty() && !busy_; });
+  AwaitDone(lock, [this] { return queued_.empty() && !busy_; });
+  lock.unlock();
+  // A wait that ended just now is told too.
+  if (waiting_) waiting_();
 }
 
 void RowWriter::Settle() {

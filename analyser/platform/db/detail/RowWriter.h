@@ -10,6 +10,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -31,7 +32,10 @@ class RowWriter {
   // execute runs one SQL statement on the connection, raising its failure;
   // failed runs on the caller's thread when a failure is handed over, with
   // nothing left queued, so that the caller can take stock of what was done.
-  RowWriter(std::function<void(const std::string&)> execute, std::function<void()> failed);
+  // waiting runs on the caller's thread every tenth of a second while it
+  // waits for the thread.
+  RowWriter(std::function<void(const std::string&)> execute, std::function<void()> failed,
+            std::function<void()> waiting = {});
   // Carries out what was handed over, then ends the thread; an unreported
   // failure is dropped (Finish gives it).
   ~RowWriter();
@@ -65,11 +69,15 @@ class RowWriter {
   };
 
   void HandOver(std::unique_lock<std::mutex>& lock);
+  // Waits on done_ until ready holds, running waiting_ between looks.
+  template <class Ready>
+  void AwaitDone(std::unique_lock<std::mutex>& lock, Ready ready);
   void Work();
   void Write(Batch& batch);
 
   std::function<void(const std::string&)> execute_;
   std::function<void()> onFailure_;
+  std::function<void()> waiting_;
   std::unique_ptr<Batch> gathering_;  // the caller's; handed over when full
   std::mutex mutex_;
   std::condition_variable work_;  // the thread: a batch is queued, or stop

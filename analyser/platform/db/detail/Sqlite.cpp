@@ -16,10 +16,19 @@ std::string Quote(const std::string& name) {
   return out + "\"";
 }
 
+std::string& LockedFile() {
+  thread_local std::string file;
+  return file;
+}
+
 void Fail(sqlite3* db, int rc, const std::string& sql) {
   std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
   if (db) rc = sqlite3_extended_errcode(db);
   std::string description = Utf8ToCp1252(message);
+  if ((rc & 0xff) == SQLITE_BUSY && !LockedFile().empty()) {
+    description = "database is locked (by another program): " + LockedFile();
+    LockedFile().clear();
+  }
   if (!sql.empty()) description += " (SQL: " + Utf8ToCp1252(sql) + ")";
   throw Error(rc, "SQLite", description);
 }

@@ -22,6 +22,9 @@ std::string Quote(const std::string& name);
 // Raises SQLite's failure rc as an Error: the connection's extended code and
 // message when there is a connection, and the SQL text when not empty.
 [[noreturn]] void Fail(sqlite3* db, int rc, const std::string& sql);
+// The file whose wait for another program's lock ran out on this thread,
+// until the busy error it leads to is raised (Fail names it).
+std::string& LockedFile();
 
 // Raises SQLite's misuse code 21 with the given text.
 [[noreturn]] void Misuse(const std::string& text);
