@@ -8,6 +8,8 @@
 
 namespace ketch {
 
+struct LearnSummary;
+
 // Builds a fresh data database and, when that worked, loads the rule base.
 // Returns true when the data database was made (All is then enabled).
 bool cmdInitDB();
@@ -23,8 +25,9 @@ void cmdDumpRules();
 // Learns the rules from the game's own files into KETCH.MDB (merged with the
 // rules there, or fresh), after the header when Overwrite is ticked; a rule
 // base loaded before is loaded again. Returns the exit status: normal, or
-// why nothing was changed (message then tells it).
-int cmdLearn(bool fresh, std::string& message);
+// why nothing was changed (message then tells it). summary, when given,
+// gets the figures of the summary logged.
+int cmdLearn(bool fresh, std::string& message, LearnSummary* summary = nullptr);
 
 // Checks the files at the given paths as All checks its files (line reader,
 // repairs, section and entry checks) against a rule base loaded for a run
