@@ -33,6 +33,7 @@
 #include "platform/Text.h"
 #include "rules/RuleBaseWriter.h"
 #include "shell/DoEvents.h"
+#include "shell/Progress.h"
 #include "shell/cSettings.h"
 #include "shell/mError.h"
 
@@ -172,16 +173,21 @@ class Walk {
     index_.emplace(std::move(folded), files_.size() - 1);
     queue_.push_back(files_.size() - 1);
     converters_.Add(path);
+    ReportFileKnown(path);
     return files_.size() - 1;
   }
 
-  void Run(LearnSummary& s) {
+  // False when a stop request ended it before every file was read.
+  bool Run(LearnSummary& s) {
     while (!queue_.empty()) {
+      if (StopRequested()) return false;
       size_t f = queue_.front();
       queue_.pop_front();
       ReadFile(f, s);
+      ReportFileDone(files_[f].path);
       DoEvents();
     }
+    return true;
   }
 
   std::vector<GameFile>& Files() { return files_; }
@@ -378,7 +384,11 @@ LearnResult Learn(bool fresh, const LearnThresholds& thresholds) {
     return Fail(LearnOutcome::NoGame, GameINIPath() + " cannot be read; KETCH.MDB is unchanged", s);
   const size_t fromConfig = walk.Files().size();
   for (const std::string& value : OtherINIRows()) walk.Queue(DataPath(value), value, 0);
-  walk.Run(s);
+  ReportPass("Learning: reading the game's files");
+  if (!walk.Run(s))
+    return Fail(LearnOutcome::Cancelled,
+                "cancelled after " + std::to_string(s.filesRead) + " files read; KETCH.MDB is unchanged", s);
+  ReportPass("Learning: deciding the rules");
 
   const LearnedRules learned = learner.Decide();
   s.rareKeys = learned.rareKeys;
@@ -429,6 +439,12 @@ LearnResult Learn(bool fresh, const LearnThresholds& thresholds) {
   s.newEntries = static_cast<int64_t>(plan.added.size());
   s.knownEntries = plan.known;
 
+  // The last moment a stop leaves everything as it was.
+  DoEvents();
+  if (StopRequested())
+    return Fail(LearnOutcome::Cancelled,
+                "cancelled after " + std::to_string(s.filesRead) + " files read; KETCH.MDB is unchanged", s);
+  ReportPass("Learning: writing KETCH.MDB");
   // Nothing is changed unless all of it can be written.
   const std::string dbPath = ResolvePath(Settings()->SettingsDBName());
   if (!Writable(dbPath))
@@ -472,12 +488,16 @@ std::string Row(const std::string& label, int64_t n) {
 }  // namespace
 
 LearnResult LearnRules(bool fresh, const LearnThresholds& thresholds) {
+  ClearStop();
+  LearnResult result;
   try {
-    return Learn(fresh, thresholds);
+    result = Learn(fresh, thresholds);
   } catch (const Error& e) {
     LogError(e, "Learn");
-    return {LearnOutcome::NotWritten, e.Description + "; KETCH.MDB is unchanged", LearnSummary()};
+    result = {LearnOutcome::NotWritten, e.Description + "; KETCH.MDB is unchanged", LearnSummary()};
   }
+  ClearStop();
+  return result;
 }
 
 std::string LearnSummaryText(const LearnSummary& s) {

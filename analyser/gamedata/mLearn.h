@@ -16,6 +16,7 @@ enum class LearnOutcome {
   Learned,
   NoGame,      // no EXE\vandrel.ini, or no section in any file it leads to
   NotWritten,  // the rule base could not be written; it is as it was
+  Cancelled,   // stopped at a file boundary on request; the rule base is as it was
 };
 
 struct LearnSummary {

@@ -27,6 +27,7 @@ enum ExitStatus {
   exitErrorReport = 6, // normal end, but an error report was written
   exitLearnNoGame = 7,  // learn found no game to learn from; the rule base is unchanged
   exitLearnNotWritten = 8,  // learn could not write the rule base; it is unchanged
+  exitLearnCancelled = 9,   // learn stopped by the window's Cancel; the rule base is unchanged
 };
 
 // Error codes of the program's own error table.

@@ -6,7 +6,8 @@
 // findings listed and the files read to standard error. For looking at it
 // (under Xvfb): KETCH_SHOT_AT=N saves the screen to KETCH_SHOT_DURING once N
 // files are done, KETCH_CANCEL_AT=N clicks Cancel then, and KETCH_SHOT_END
-// names where the screen goes after the run.
+// names where the screen goes after the run. KETCH_LEARN=1 clicks Learn
+// first (its progress and Cancel then take the same variables).
 #include <QApplication>
 #include <QPalette>
 #include <QPixmap>
@@ -90,6 +91,16 @@ int main(int argc, char** argv) {
   findings.move(window.frameGeometry().right() + 8, window.y());
   findings.show();
   QTimer::singleShot(0, [&] {
+    if (qEnvironmentVariableIsSet("KETCH_LEARN")) {
+      findings.cmdLearn->click();
+      if (cancelled) {
+        window.tbLog->ShowEnd(true);
+        QApplication::processEvents();
+        shoot(end);
+        app.quit();
+        return;
+      }
+    }
     window.cmdInitDB->click();
     window.cmdAll->click();
     window.tbLog->ShowEnd(true);

@@ -146,7 +146,7 @@ void cmdDumpRules() {
   LogLine("Rules Dump Complete.");
 }
 
-int cmdLearn(bool fresh, std::string& message) {
+int cmdLearn(bool fresh, std::string& message, LearnSummary* summary) {
   if (OverwriteTicked()) Step("Learn", LogHeader);
   // The learner's thresholds can be set for measuring them (docs/rulebase.md).
   LearnThresholds thresholds;
@@ -156,8 +156,10 @@ int cmdLearn(bool fresh, std::string& message) {
   }
   const LearnResult result = LearnRules(fresh, thresholds);
   message = result.message;
+  if (summary) *summary = result.summary;
   if (result.outcome == LearnOutcome::NoGame) return exitLearnNoGame;
   if (result.outcome == LearnOutcome::NotWritten) return exitLearnNotWritten;
+  if (result.outcome == LearnOutcome::Cancelled) return exitLearnCancelled;
   for (const std::string& line : SplitLines(LearnSummaryText(result.summary))) LogLine(line);
   // What runs next in this run checks against the rules just written.
   if (RuleBaseLoaded()) InitParse(StoresRows());

@@ -9,6 +9,7 @@
 
 namespace ketch {
 
+struct LearnSummary;
 class cSettings;
 
 // The settings of a run, made the current ones, with the settings database
@@ -31,8 +32,9 @@ void cmdDumpRules();
 // Learns the rules from the game's own files into KETCH.MDB (merged with the
 // rules there, or fresh), after the header when Overwrite is ticked; a rule
 // base loaded before is loaded again. Returns the exit status: normal, or
-// why nothing was changed (message then tells it).
-int cmdLearn(bool fresh, std::string& message);
+// why nothing was changed (message then tells it). summary, when given,
+// gets the figures of the summary logged.
+int cmdLearn(bool fresh, std::string& message, LearnSummary* summary = nullptr);
 
 // Checks the files at the given paths as All checks its files (line reader,
 // repairs, section and entry checks) against a rule base loaded for a run

@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QUrl>
 
+#include "gamedata/mLearn.h"
 #include "platform/Text.h"
 #include "rules/RunState.h"
 #include "shell/Progress.h"
@@ -30,6 +31,7 @@ FindingsWiring::FindingsWiring(frmMain& main, frmFindings& list, PlaceOpener::La
   main_.OnCancel = [this] { Cancel(); };
   list_.OnCancel = [this] { Cancel(); };
   list_.OnCheck = [this](const std::vector<std::string>& files) { Check(files); };
+  list_.OnLearn = [this](bool fresh) { Learn(fresh); };
   list_.OnEditor = [this](const QString& editor) { opener_.Editor(editor.toStdString()); };
   list_.OnOpen = [this](const Finding& f) {
     const std::string why = opener_.Open(f);
@@ -45,6 +47,7 @@ FindingsWiring::~FindingsWiring() {
   main_.OnCancel = nullptr;
   list_.OnCancel = nullptr;
   list_.OnCheck = nullptr;
+  list_.OnLearn = nullptr;
   list_.OnOpen = nullptr;
   list_.OnEditor = nullptr;
 }
@@ -53,6 +56,7 @@ void FindingsWiring::Watched(const char* what, const std::function<void()>& comm
   if (!command) return;
   list_.RunStarted(what);
   cancelled_ = false;
+  outcome_.clear();
   known_.clear();
   done_.clear();
   // The game folder as the run starts; paths below it are shown relative.
@@ -74,12 +78,45 @@ void FindingsWiring::Watched(const char* what, const std::function<void()>& comm
   command();
   SetProgressHooks({});
   SetFindingSink(nullptr);
+  if (!outcome_.isEmpty()) {
+    list_.RunEnded(outcome_);
+    return;
+  }
   const RunCounts& c = Counts();
   const int64_t files = c.textFiles + c.binaryFiles;
   list_.RunEnded(QString("%1 %2: %3 files read")
                      .arg(what)
                      .arg(cancelled_ ? "cancelled" : "done")
                      .arg(files));
+}
+
+void FindingsWiring::Learn(bool fresh) {
+  main_.RunCommand([this, fresh] {
+    std::string message;
+    Watched("Learn", [&] {
+      LearnSummary s;
+      int status = exitNormal;
+      try {
+        status = cmdLearn(fresh, message, &s);
+      } catch (const Error& e) {
+        // Reloading the rules written can fail; the window stays, and says so.
+        LogError(e, "Learn");
+        status = exitLearnNotWritten;
+        message = e.Description;
+      }
+      if (status == exitNormal)
+        outcome_ = QString("Learn done: %1 files read, %2 entries learned (%3 new)")
+                       .arg(s.filesRead)
+                       .arg(s.entries)
+                       .arg(s.newEntries);
+      else if (status == exitLearnCancelled)
+        outcome_ = QString("Learn cancelled: %1 files read, KETCH.MDB unchanged").arg(s.filesRead);
+      else
+        outcome_ = "Learn failed";
+    });
+    const QString shown = QString::fromStdString(Cp1252ToUtf8(message));
+    list_.Say(shown.isEmpty() || outcome_.startsWith("Learn cancelled") ? QString() : "Learn: " + shown);
+  });
 }
 
 void FindingsWiring::Cancel() {

@@ -2,9 +2,11 @@
 // the window, each finding goes to the list (path relative to the game
 // folder), the readers' progress to the bar, Cancel and Escape to the stop
 // request; a row opens its place through the PlaceOpener; Check on chosen
-// files runs beside the loaded run, so that All works after it as before.
+// files runs beside the loaded run, so that All works after it as before;
+// Learn runs with the same bar and Cancel, its summary in the log box.
 #pragma once
 
+#include <QString>
 #include <memory>
 #include <set>
 #include <string>
@@ -32,6 +34,10 @@ class FindingsWiring {
   // Check on these files, with the findings in the list, as the window's
   // Check button does (not while another command runs).
   void Check(const std::vector<std::string>& files);
+  // Learn from the game's files into KETCH.MDB, as the window's Learn button
+  // does (not while another command runs). The outcome line tells whether it
+  // wrote; a failure is said under the list, and logged.
+  void Learn(bool fresh);
   // Asks the running command to stop after the file being read.
   void Cancel();
 
@@ -44,6 +50,9 @@ class FindingsWiring {
   PlaceOpener opener_;
   std::function<void()> all_;
   bool cancelled_ = false;
+  // The line a run ends with, when its command has a better one than the
+  // count of files read.
+  QString outcome_;
   // Files known and done, upper-cased: a file may be named twice.
   std::set<std::string> known_, done_;
 };

@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QScreen>
 #include <QVBoxLayout>
 
@@ -31,6 +32,10 @@ void frmFindings::CreateControls() {
   filter = new FindingsFilter(this);
   filter->setSourceModel(model);
   cmdCheck = new QPushButton("&Check files...", this);
+  cmdLearn = new QPushButton("&Learn", this);
+  cmdLearn->setToolTip("Learns the rules from the game's own files into KETCH.MDB");
+  chkFresh = new QCheckBox("Fre&sh rules", this);
+  chkFresh->setToolTip("Learn replaces the rule listing instead of adding to it");
   cmdCancel = new QPushButton("Cancel", this);
   cmdCancel->setEnabled(false);
   cmdCancel->setToolTip("Stops the run after the file being read (Escape)");
@@ -72,6 +77,8 @@ void frmFindings::CreateControls() {
   tbEditor->setToolTip("The command that opens a finding's file at its line, e.g. \"code -g\" or \"kate\"");
 
   cmdCheck->setObjectName("cmdCheck");
+  cmdLearn->setObjectName("cmdLearn");
+  chkFresh->setObjectName("chkFresh");
   cmdCancel->setObjectName("cmdCancel");
   pbRun->setObjectName("pbRun");
   lblPass->setObjectName("lblPass");
@@ -88,6 +95,8 @@ void frmFindings::PlaceControls() {
   // to read well at any scale and size.
   auto* run = new QHBoxLayout;
   run->addWidget(cmdCheck);
+  run->addWidget(cmdLearn);
+  run->addWidget(chkFresh);
   run->addWidget(cmdCancel);
   run->addWidget(pbRun, 1);
   run->addWidget(lblPass, 1);
@@ -116,7 +125,9 @@ void frmFindings::PlaceControls() {
   QSize size(84 * em, 40 * fontMetrics().height());
   if (const QScreen* screen = this->screen()) size = size.boundedTo(screen->availableSize() * 9 / 10);
   resize(size);
-  setTabOrder(cmdCheck, cmdCancel);
+  setTabOrder(cmdCheck, cmdLearn);
+  setTabOrder(cmdLearn, chkFresh);
+  setTabOrder(chkFresh, cmdCancel);
   setTabOrder(cmdCancel, cboCode);
   setTabOrder(cboCode, tbFilter);
   setTabOrder(tbFilter, tvFindings);
@@ -144,6 +155,18 @@ void frmFindings::ConnectHandlers() {
   ChooseFiles = [](QWidget& parent) {
     return QFileDialog::getOpenFileNames(&parent, "Check files", {}, "INI files (*.ini *.INI);;All files (*)");
   };
+  ConfirmFresh = [](QWidget& parent) {
+    return QMessageBox::question(&parent, "Learn fresh rules",
+                                 "Replace the whole rule listing and the other-INI list of KETCH.MDB by what is "
+                                 "learned from this game? The previous file is kept as KETCH.MDB.bak.",
+                                 QMessageBox::Yes | QMessageBox::Cancel, QMessageBox::Cancel) == QMessageBox::Yes;
+  };
+  connect(cmdLearn, &QPushButton::clicked, this, [this] {
+    if (!OnLearn) return;
+    const bool fresh = chkFresh->isChecked();
+    if (fresh && !(ConfirmFresh && ConfirmFresh(*this))) return;
+    OnLearn(fresh);
+  });
   connect(cmdCheck, &QPushButton::clicked, this, [this] {
     if (!OnCheck || !ChooseFiles) return;
     const QStringList chosen = ChooseFiles(*this);
@@ -195,6 +218,7 @@ void frmFindings::RunStarted(const QString& what) {
   Say({});
   cmdCancel->setEnabled(true);
   cmdCheck->setEnabled(false);
+  cmdLearn->setEnabled(false);
 }
 
 void frmFindings::Progress(int done, int known) {
@@ -208,6 +232,7 @@ void frmFindings::RunEnded(const QString& outcome) {
   Flush();
   cmdCancel->setEnabled(false);
   cmdCheck->setEnabled(true);
+  cmdLearn->setEnabled(true);
   lblPass->setText(outcome);
 }
 

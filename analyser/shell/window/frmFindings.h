@@ -1,10 +1,11 @@
 // The findings window, opened from the main window: the findings of the last
 // run as a list to sort and filter, each row leading to its place (Enter or
 // a double-click), the count per code, and the run's progress with its
-// Cancel. Check on chosen files starts here too. Like the main window it
+// Cancel. Check on chosen files and Learn start here too. Like the main window it
 // knows no command: the program wires the hooks (mMain).
 #pragma once
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -31,6 +32,10 @@ class frmFindings : public QWidget {
   std::function<void(const Finding&)> OnOpen;
   // Check these files (paths as chosen).
   std::function<void(const std::vector<std::string>& files)> OnCheck;
+  // Learn the rules from the game's files; fresh replaces the listing.
+  std::function<void(bool fresh)> OnLearn;
+  // Asks whether the rule listing may be replaced; tests replace the dialog.
+  std::function<bool(QWidget& parent)> ConfirmFresh;
   // Cancel or Escape during a run.
   std::function<void()> OnCancel;
   // The editor command line was changed (the Editor box).
@@ -54,6 +59,8 @@ class frmFindings : public QWidget {
   FindingsModel* model;
   FindingsFilter* filter;
   QPushButton* cmdCheck;
+  QPushButton* cmdLearn;
+  QCheckBox* chkFresh;
   QPushButton* cmdCancel;
   QProgressBar* pbRun;
   QLabel* lblPass;
