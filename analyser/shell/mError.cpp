@@ -8,7 +8,10 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <new>
+#include <thread>
 #include <vector>
 
 #include "platform/App.h"
@@ -310,6 +313,55 @@ void EndProgram(int status) {
   std::fflush(stdout);
   std::fflush(stderr);
   _exit(status);
+}
+
+namespace {
+
+std::thread::id& EndingThread() {
+  static std::thread::id id;
+  return id;
+}
+
+Error ErrorOf(std::exception_ptr failure) {
+  try {
+    if (failure) std::rethrow_exception(failure);
+  } catch (const Error& e) {
+    return e;
+  } catch (const std::bad_alloc&) {
+    return PlatformErrorOf(errOutOfMemory);
+  } catch (const std::exception& e) {
+    Error internal = PlatformErrorOf(errInternal);
+    internal.Description += std::string(": ") + e.what();
+    return internal;
+  } catch (...) {
+  }
+  return PlatformErrorOf(errInternal);
+}
+
+[[noreturn]] void EndOnTerminate() {
+  if (std::this_thread::get_id() != EndingThread()) {
+    std::fputs("ketch: unexpected failure on a helper thread\n", stderr);
+    std::abort();
+  }
+  // Ending again from inside the end: nothing more can be saved.
+  std::set_terminate(std::abort);
+  EndOnException(std::current_exception(), "Unexpected end");
+}
+
+}  // namespace
+
+void EndOnException(std::exception_ptr failure, const std::string& context) {
+  try {
+    LogError(ErrorOf(failure), context);
+  } catch (...) {
+    // Not even the report could be made; the end still keeps what was read.
+  }
+  EndProgram(exitEnded);
+}
+
+void EndOnUncaughtExceptions() {
+  EndingThread() = std::this_thread::get_id();
+  std::set_terminate(EndOnTerminate);
 }
 
 }  // namespace ketch

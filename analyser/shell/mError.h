@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <string>
 
@@ -141,8 +142,8 @@ struct LogView {
 void SetLogView(LogView view);
 const LogView& CurrentLogView();
 
-// Ends the program at once: what was stored stays stored (an open data
-// transaction is committed), the settings are not saved, exit status
+// Ends the program at once: what was stored stays stored (the files read
+// whole are committed, the rows of a file cut short undone), the settings are not saved, exit status
 // exitEnded (exitFatal for a fatal start-up failure). Tests replace the end
 // with a hook.
 [[noreturn]] void EndProgram(int status = exitEnded);
@@ -152,5 +153,14 @@ void SetBeforeEndHook(std::function<void()> hook);
 // Adds work EndProgram does after that hook, in the order added: letting go
 // of helper threads and their temporary files. It must not end the program.
 void AtEndProgram(std::function<void()> cleanup);
+
+// A failure nobody expected (memory exhaustion among them), caught where the
+// stack is already unwound: reported as an error of the context and the
+// program ended (EndProgram, exitEnded), so that the files read whole are kept.
+[[noreturn]] void EndOnException(std::exception_ptr failure, const std::string& context);
+// From now on an exception that reaches std::terminate on the calling thread
+// ends the program the same way; on another thread it aborts, as before,
+// since the store is the calling thread's.
+void EndOnUncaughtExceptions();
 
 }  // namespace ketch

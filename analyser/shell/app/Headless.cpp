@@ -17,6 +17,7 @@
 #include "shell/app/Check.h"
 #include "shell/app/Commands.h"
 #include "shell/DoEvents.h"
+#include "shell/Progress.h"
 #include "shell/app/FindingsOutput.h"
 #include "shell/app/Progress.h"
 #include "shell/app/RunSummary.h"
@@ -111,6 +112,8 @@ int RunCommands(const QStringList& commands, bool fresh, bool& ranAll) {
       }
       cmdAll();
       ranAll = true;
+      // A signal stopped it: the program ends after its summary.
+      if (StopSignal() != 0) break;
     } else if (command == "dump") {
       cmdDumpRules();
     }
@@ -340,6 +343,7 @@ int RunHeadless(int argc, char** argv) {
   SetEventPump(nullptr);
   if (check) Print(checkFormat == CheckFormat::Json ? stderr : stdout, CheckSummary(run.Reported()));
   status = run.Status(status);
+  if (StopSignal() != 0) status = 128 + StopSignal();
 
   // Normal end: with --save the settings are saved as when the window closes
   // (a check's are left as stored).
