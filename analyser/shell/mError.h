@@ -28,6 +28,7 @@ enum ExitStatus {
   exitErrorReport = 6, // normal end, but an error report was written
   exitLearnNoGame = 7,  // learn found no game to learn from; the rule base is unchanged
   exitLearnNotWritten = 8,  // learn could not write the rule base; it is unchanged
+  // 128 + N: all or check stopped by signal N before its next file (shell/EndSignals.h)
 };
 
 // Error codes of the program's own error table.

@@ -144,7 +144,9 @@ int RunHeadless(int argc, char** argv) {
       "  5  normal end, and a finding of the --fail-on codes was reported\n"
       "  6  normal end, but an error report was written (see the log)\n"
       "  7  'learn' found no game to learn from (KETCH.MDB unchanged)\n"
-      "  8  'learn' could not write KETCH.MDB (it is unchanged)");
+      "  8  'learn' could not write KETCH.MDB (it is unchanged)\n"
+      "  128+N  'all' or 'check' stopped by signal N (SIGTERM 143, SIGINT 130) before\n"
+      "         its next file; the files read whole are stored");
   parser.addHelpOption();
   parser.addVersionOption();
   QCommandLineOption game("game", "Sets the game folder.", "DIR");
