@@ -9,10 +9,8 @@ std::string PlatformErrorText(int32_t number) {
   switch (number) {
     case errInvalidArgument: return "Invalid procedure call or argument";
     case errOverflow: return "Overflow";
-    case errOutOfMemory: return "Out of memory";
     case errSubscript: return "Subscript out of range";
     case errTypeMismatch: return "Type mismatch";
-    case errInternal: return "Internal error";
     case errFileNotFound: return "File not found";
     case 57: return "Device I/O error";
     case 61: return "Disk full";

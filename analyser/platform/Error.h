@@ -13,10 +13,8 @@ namespace ketch {
 enum PlatformError : int32_t {
   errInvalidArgument = 5,   // no item under that key
   errOverflow = 6,
-  errOutOfMemory = 7,
   errSubscript = 9,         // position outside a list
   errTypeMismatch = 13,
-  errInternal = 51,          // a failure nobody expected
   errFileNotFound = 53,
   errPathFileAccess = 75,  // a folder, or a file that may not be read
   errPathNotFound = 76,

@@ -322,20 +322,22 @@ std::thread::id& EndingThread() {
   return id;
 }
 
+// The numbers and texts of the two failures nobody expects.
+constexpr int32_t kOutOfMemory = 7;
+constexpr int32_t kInternalError = 51;
+
 Error ErrorOf(std::exception_ptr failure) {
   try {
     if (failure) std::rethrow_exception(failure);
   } catch (const Error& e) {
     return e;
   } catch (const std::bad_alloc&) {
-    return PlatformErrorOf(errOutOfMemory);
+    return Error(kOutOfMemory, App::EXEName(), "Out of memory");
   } catch (const std::exception& e) {
-    Error internal = PlatformErrorOf(errInternal);
-    internal.Description += std::string(": ") + e.what();
-    return internal;
+    return Error(kInternalError, App::EXEName(), std::string("Internal error: ") + e.what());
   } catch (...) {
   }
-  return PlatformErrorOf(errInternal);
+  return Error(kInternalError, App::EXEName(), "Internal error");
 }
 
 [[noreturn]] void EndOnTerminate() {

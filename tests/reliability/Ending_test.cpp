@@ -88,6 +88,12 @@ class Ending : public test::ReliabilityFixture {
     ExpectWholeFilesOnly();
   }
 
+  // Kept in the test report (--gtest_output=xml) for comparing builds.
+  void Measured(const std::string& what, const test::RunResult& r, double seconds) {
+    RecordProperty(what + " status", r.status);
+    RecordProperty(what + " ms", static_cast<int>(seconds * 1000));
+  }
+
   static double Since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   }
@@ -106,6 +112,7 @@ TEST_F(Ending, AFaultReportedInTheMiddleOfAFileKeepsTheFilesBeforeIt) {
     const auto start = std::chrono::steady_clock::now();
     auto run = StartAll({std::string("KETCH_FAULT=") + c.fault});
     const auto r = run->Wait();
+    Measured(c.fault, r, Since(start));
     EXPECT_LT(Since(start), 20 * test::kSlowdown);
     EXPECT_EQ(r.status, 3) << r.err;
     EXPECT_NE(Log().find(c.report), std::string::npos) << Log();
@@ -125,6 +132,7 @@ TEST_F(Ending, MemoryExhaustedByAFileKeepsTheFilesBeforeIt) {
     setrlimit(RLIMIT_AS, &limit);
   });
   const auto r = run->Wait();
+  Measured("alloc", r, Since(start));
   EXPECT_LT(Since(start), 30 * test::kSlowdown);
   EXPECT_EQ(r.status, 3) << r.err;
   EXPECT_NE(Log().find("Error : Out of memory\r\nNumber: 7\r\nSource: ketch\r\nAll\r\n"), std::string::npos);
@@ -145,6 +153,7 @@ TEST_F(Ending, TermAndIntStopAtTheNextFileWithTheFilesReadWholeStored) {
     const auto sent = std::chrono::steady_clock::now();
     run->Kill(signo);
     const auto r = run->Wait();
+    Measured(strsignal(signo), r, Since(sent));
     EXPECT_LT(Since(sent), 5 * test::kSlowdown);
     EXPECT_EQ(r.status, 128 + signo) << r.err;
     EXPECT_NE(Log().find("All cancelled: "), std::string::npos);
