@@ -8,10 +8,7 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <new>
-#include <thread>
 #include <vector>
 
 #include "platform/App.h"
@@ -313,57 +310,6 @@ void EndProgram(int status) {
   std::fflush(stdout);
   std::fflush(stderr);
   _exit(status);
-}
-
-namespace {
-
-std::thread::id& EndingThread() {
-  static std::thread::id id;
-  return id;
-}
-
-// The numbers and texts of the two failures nobody expects.
-constexpr int32_t kOutOfMemory = 7;
-constexpr int32_t kInternalError = 51;
-
-Error ErrorOf(std::exception_ptr failure) {
-  try {
-    if (failure) std::rethrow_exception(failure);
-  } catch (const Error& e) {
-    return e;
-  } catch (const std::bad_alloc&) {
-    return Error(kOutOfMemory, App::EXEName(), "Out of memory");
-  } catch (const std::exception& e) {
-    return Error(kInternalError, App::EXEName(), std::string("Internal error: ") + e.what());
-  } catch (...) {
-  }
-  return Error(kInternalError, App::EXEName(), "Internal error");
-}
-
-[[noreturn]] void EndOnTerminate() {
-  if (std::this_thread::get_id() != EndingThread()) {
-    std::fputs("ketch: unexpected failure on a helper thread\n", stderr);
-    std::abort();
-  }
-  // Ending again from inside the end: nothing more can be saved.
-  std::set_terminate(std::abort);
-  EndOnException(std::current_exception(), "Unexpected end");
-}
-
-}  // namespace
-
-void EndOnException(std::exception_ptr failure, const std::string& context) {
-  try {
-    LogError(ErrorOf(failure), context);
-  } catch (...) {
-    // Not even the report could be made; the end still keeps what was read.
-  }
-  EndProgram(exitEnded);
-}
-
-void EndOnUncaughtExceptions() {
-  EndingThread() = std::this_thread::get_id();
-  std::set_terminate(EndOnTerminate);
 }
 
 }  // namespace ketch

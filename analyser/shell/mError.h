@@ -5,7 +5,6 @@
 
 #include <array>
 #include <cstdint>
-#include <exception>
 #include <functional>
 #include <string>
 
@@ -28,7 +27,6 @@ enum ExitStatus {
   exitErrorReport = 6, // normal end, but an error report was written
   exitLearnNoGame = 7,  // learn found no game to learn from; the rule base is unchanged
   exitLearnNotWritten = 8,  // learn could not write the rule base; it is unchanged
-  // 128 + N: all or check stopped by signal N before its next file (shell/EndSignals.h)
 };
 
 // Error codes of the program's own error table.
@@ -143,8 +141,8 @@ struct LogView {
 void SetLogView(LogView view);
 const LogView& CurrentLogView();
 
-// Ends the program at once: what was stored stays stored (the files read
-// whole are committed, the rows of a file cut short undone), the settings are not saved, exit status
+// Ends the program at once: what was stored stays stored (an open data
+// transaction is committed), the settings are not saved, exit status
 // exitEnded (exitFatal for a fatal start-up failure). Tests replace the end
 // with a hook.
 [[noreturn]] void EndProgram(int status = exitEnded);
@@ -154,14 +152,5 @@ void SetBeforeEndHook(std::function<void()> hook);
 // Adds work EndProgram does after that hook, in the order added: letting go
 // of helper threads and their temporary files. It must not end the program.
 void AtEndProgram(std::function<void()> cleanup);
-
-// A failure nobody expected (memory exhaustion among them), caught where the
-// stack is already unwound: reported as an error of the context and the
-// program ended (EndProgram, exitEnded), so that the files read whole are kept.
-[[noreturn]] void EndOnException(std::exception_ptr failure, const std::string& context);
-// From now on an exception that reaches std::terminate on the calling thread
-// ends the program the same way; on another thread it aborts, as before,
-// since the store is the calling thread's.
-void EndOnUncaughtExceptions();
 
 }  // namespace ketch
