@@ -19,6 +19,18 @@ namespace {
 
 using test::CrLf;
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
 // Room for the program and its threads, far below what the file asks for.
 constexpr rlim_t kMemoryLimit = rlim_t{1} << 30;
 
@@ -122,8 +134,8 @@ TEST_F(Ending, AFaultReportedInTheMiddleOfAFileKeepsTheFilesBeforeIt) {
   }
 }
 
-#if !defined(KETCH_SANITIZE) && !defined(__SANITIZE_ADDRESS__)
 TEST_F(Ending, MemoryExhaustedByAFileKeepsTheFilesBeforeIt) {
+  if (kAddressSanitizer) GTEST_SKIP() << "a memory limit does not work with the address sanitizer";
   Game(40);
   const auto before = test::TreeSums(game_);
   const auto start = std::chrono::steady_clock::now();
@@ -140,7 +152,6 @@ TEST_F(Ending, MemoryExhaustedByAFileKeepsTheFilesBeforeIt) {
   ExpectEndedAt(21, 40);
   ExpectIntact(before);
 }
-#endif
 
 TEST_F(Ending, TermAndIntStopAtTheNextFileWithTheFilesReadWholeStored) {
   Game(3000);
