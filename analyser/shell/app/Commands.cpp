@@ -11,6 +11,7 @@
 #include "ini/Conversion.h"
 #include "ini/mINI.h"
 #include "platform/App.h"
+#include "platform/Locations.h"
 #include "platform/Paths.h"
 #include "rules/mParse.h"
 #include "shell/EndSignals.h"
@@ -94,6 +95,19 @@ std::vector<std::string> SplitLines(const std::string& text) {
 }
 
 }  // namespace
+
+std::unique_ptr<cSettings> StartSettings() {
+  auto settings = std::make_unique<cSettings>();
+  SetSettings(settings.get());
+  std::string settingsDB;
+  try {
+    settingsDB = Locations::PrepareSettingsDB();
+  } catch (const Error& e) {
+    FatalError(e, "OpenSettingsDB: Unable to open settings database");
+  }
+  settings->SettingsDBName(settingsDB);
+  return settings;
+}
 
 bool cmdInitDB() {
   if (!InitDataDB("VD.MDB", DataDBHandle())) return false;

@@ -3,10 +3,18 @@
 // Check is the headless mode's own: the checks of All on files named.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace ketch {
+
+class cSettings;
+
+// The settings of a run, made the current ones, with the settings database
+// they open named (the user's copy made first when needed); ends the program
+// when it cannot be made. Both the window and the headless mode start here.
+std::unique_ptr<cSettings> StartSettings();
 
 // Builds a fresh data database and, when that worked, loads the rule base.
 // Returns true when the data database was made (All is then enabled).

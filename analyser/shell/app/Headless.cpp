@@ -302,15 +302,7 @@ int RunHeadless(int argc, char** argv) {
   SetLogView(view);
   SetEventPump([&progress] { progress.Tick(); });
 
-  auto settings = std::make_unique<cSettings>();
-  SetSettings(settings.get());
-  std::string settingsDB;
-  try {
-    settingsDB = Locations::PrepareSettingsDB();
-  } catch (const Error& e) {
-    FatalError(e, "OpenSettingsDB: Unable to open settings database");
-  }
-  settings->SettingsDBName(settingsDB);
+  std::unique_ptr<cSettings> settings = StartSettings();
   settings->SaveOnClose(parser.isSet(save));
 
   int status = exitNormal;

@@ -8,7 +8,6 @@
 #include <memory>
 
 #include "platform/App.h"
-#include "platform/Locations.h"
 #include "platform/Text.h"
 #include "shell/DoEvents.h"
 #include "shell/Progress.h"
@@ -47,15 +46,7 @@ int SubMain(int argc, char** argv) {
 
   SetLogView(FatalBoxOnly());
 
-  auto settings = std::make_unique<cSettings>();
-  SetSettings(settings.get());
-  std::string settingsDB;
-  try {
-    settingsDB = Locations::PrepareSettingsDB();
-  } catch (const Error& e) {
-    FatalError(e, "OpenSettingsDB: Unable to open settings database");
-  }
-  settings->SettingsDBName(settingsDB);
+  std::unique_ptr<cSettings> settings = StartSettings();
 
   frmMain window;
   window.setWindowTitle(window.windowTitle() + "  V " + QString::fromStdString(App::VersionText()));
