@@ -3,7 +3,10 @@
 // together so that reference passes see complete files only.
 #include "ini/mINI.h"
 
+#include <cstdlib>
 #include <memory>
+#include <stdexcept>
+#include <vector>
 
 #include "store/mDataDB.h"
 #include "ini/Conversion.h"
@@ -19,6 +22,31 @@ namespace ketch {
 namespace {
 
 FileOpener opener = nullptr;
+
+// A fault on purpose in the middle of a file, for testing how the program
+// ends: KETCH_FAULT="error:NAME" raises an error that the program reports and
+// ends on, "throw:NAME" a failure nobody expects, "alloc:NAME" memory
+// exhaustion, once the first section of a file whose name ends in NAME is
+// stored.
+void InjectFault(const std::string& file) {
+  static const std::string fault = [] {
+    const char* text = std::getenv("KETCH_FAULT");
+    return std::string(text ? text : "");
+  }();
+  const size_t colon = fault.find(':');
+  if (colon == std::string::npos) return;
+  const std::string name = fault.substr(colon + 1);
+  if (name.empty() || file.size() < name.size() || file.compare(file.size() - name.size(), name.size(), name) != 0)
+    return;
+  const std::string kind = fault.substr(0, colon);
+  if (kind == "error") throw Error(57, "KETCH_FAULT", "Device I/O error");
+  if (kind == "throw") throw std::logic_error("KETCH_FAULT");
+  if (kind == "alloc") {
+    // As a file that asks for ever more memory: held until it runs out.
+    std::vector<std::unique_ptr<char[]>> held;
+    for (;;) held.push_back(std::make_unique_for_overwrite<char[]>(size_t{64} << 20));
+  }
+}
 
 }  // namespace
 
@@ -68,8 +96,11 @@ void ReadINIFile(const std::string& A, const std::string& P, LocationRecord& L) 
 
 void ReadSections(const std::string& A, cFile& reader) {
   SectionRecord R;
+  bool first = true;
   while (ReadNextSection(R, reader)) {
     DoSection(A, R);
+    if (first) InjectFault(reader.FileName());
+    first = false;
     DoEvents();
   }
   Counts().lines += reader.LineNum();

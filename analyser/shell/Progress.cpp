@@ -1,6 +1,8 @@
 // The progress hooks and the stop request: process-wide, set by the window.
 #include "shell/Progress.h"
 
+#include <atomic>
+
 namespace ketch {
 namespace {
 
@@ -9,7 +11,8 @@ ProgressHooks& Hooks() {
   return hooks;
 }
 
-bool stopRequested = false;
+std::atomic<bool> stopRequested{false};
+std::atomic<int> stopSignal{0};
 
 }  // namespace
 
@@ -29,6 +32,9 @@ void ReportPass(const std::string& pass) {
 
 void RequestStop() { stopRequested = true; }
 void ClearStop() { stopRequested = false; }
-bool StopRequested() { return stopRequested; }
+bool StopRequested() { return stopRequested || stopSignal != 0; }
+
+void RequestStopBySignal(int signo) { stopSignal = signo; }
+int StopSignal() { return stopSignal; }
 
 }  // namespace ketch

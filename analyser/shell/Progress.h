@@ -25,9 +25,14 @@ void ReportFileDone(const std::string& path);
 void ReportPass(const std::string& pass);
 
 // Asks the running command to stop before its next file; ClearStop takes the
-// request back (each command starts clear).
+// request back (each command starts clear). Safe from any thread.
 void RequestStop();
 void ClearStop();
 bool StopRequested();
+
+// A signal that asked the run to stop (SIGTERM, SIGINT): the stop holds for
+// the rest of the program, which then ends with 128 + StopSignal().
+void RequestStopBySignal(int signo);
+int StopSignal();  // 0 when none did
 
 }  // namespace ketch

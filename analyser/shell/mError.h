@@ -142,13 +142,14 @@ struct LogView {
 void SetLogView(LogView view);
 const LogView& CurrentLogView();
 
-// Ends the program at once: what was stored stays stored (an open data
-// transaction is committed), the settings are not saved, exit status
+// Ends the program at once: what was stored stays stored (the files of the
+// open data transaction read whole are committed, the one being read is
+// undone), the settings are not saved, exit status
 // exitEnded (exitFatal for a fatal start-up failure). Tests replace the end
 // with a hook.
 [[noreturn]] void EndProgram(int status = exitEnded);
 void SetEndHook(std::function<void(int status)> hook);
-// Run by EndProgram before the process ends (commits the data store).
+// Run by EndProgram before the process ends (commits the whole files).
 void SetBeforeEndHook(std::function<void()> hook);
 // Adds work EndProgram does after that hook, in the order added: letting go
 // of helper threads and their temporary files. It must not end the program.

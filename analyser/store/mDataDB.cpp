@@ -132,10 +132,27 @@ void CommitAll(db::Database& d) {
   Group() = FileGroup();
 }
 
-// Before the program ends: what was stored is committed, whatever ended it.
+// Before the program ends: the files read whole are committed, whatever
+// ended it; the rows of a file cut short are undone, not kept half.
 void CommitOpen() {
   db::Database* d = DataDB();
   if (!d) return;
+  try {
+    if (Group().fileOpen) {
+      Group().fileOpen = false;
+      d->Rollback();
+    }
+  } catch (const Error& e) {
+    // Without its savepoint the cut file cannot be told from the others:
+    // none of the group is kept rather than a file half.
+    LogError(e, "DoSection");
+    try {
+      while (d->InTransaction()) d->Rollback();
+    } catch (...) {
+    }
+    Group() = FileGroup();
+    return;
+  }
   try {
     d->WaitForWrites();
   } catch (const Error& e) {
@@ -264,6 +281,9 @@ void BeginDataTrans() {
   else if (g.fileOpen || g.files == 0)
     throw Error(21, "SQLite", "a data transaction is already open");
   if (g.files == 0) d->BeginTrans();
+  // Each file in a savepoint of its own, so that an end in the middle of one
+  // can undo it and keep the files before it.
+  d->BeginTrans();
   g.fileOpen = true;
   ++g.files;
 }
@@ -272,7 +292,10 @@ void CommitDataTrans() {
   db::Database* d = DataDB();
   if (!d) return;
   FileGroup& g = Group();
-  g.fileOpen = false;
+  if (g.fileOpen) {
+    g.fileOpen = false;
+    d->CommitTrans();
+  }
   if (g.files >= kFilesPerCommit || g.files == 0) CommitAll(*d);
 }
 

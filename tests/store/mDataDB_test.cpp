@@ -182,12 +182,22 @@ TEST_F(DataDBTest, FilesAreCommittedInGroupsOnDemandAndAtTheEndAndCommitIsHarmle
   DataDB()->BeginTrans();  // not a file's: no file joins it
   EXPECT_THROW(BeginDataTrans(), Error);
   DataDB()->Rollback();
-  // The end of the program commits the open file's transaction.
+  // The end of the program commits the files read whole of the open group
+  // and undoes the file it came in the middle of.
+  file("kept");
+  file("kept");
   BeginDataTrans();
-  StoreOneSection("kept");
+  StoreOneSection("cut");
   EXPECT_TRUE(OwnConnectionRows("SELECT Area FROM Sections WHERE Area = 'kept'").empty());
   EXPECT_THROW(EndProgram(), ProgramEnded);
-  EXPECT_EQ(OwnConnectionRows("SELECT Area FROM Sections WHERE Area = 'kept'"), (std::vector<std::string>{"kept"}));
+  EXPECT_EQ(OwnConnectionRows("SELECT Area FROM Sections WHERE Area <> 'a' AND Area <> 'b'"),
+            (std::vector<std::string>{"kept", "kept"}));
+  // What is stored after it counts on from the kept rows.
+  EXPECT_FALSE(DataDB()->InTransaction());
+  file("next");
+  CommitDataFiles();
+  EXPECT_EQ(OwnConnectionRows("SELECT DB_ID, Area FROM Sections WHERE Area = 'next'"),
+            (std::vector<std::string>{"20|next"}));
 }
 
 }  // namespace

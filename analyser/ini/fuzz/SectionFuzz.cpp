@@ -185,7 +185,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const ketch::Error& e) {
     // Only a section past the record's capacity stops the reader.
     Check(e.Number == ketch::errSubscript && n < plain.size() && plain[n].entries.size() > 2048);
-    ketch::DataDB()->Rollback();
+    while (ketch::DataDB()->InTransaction()) ketch::DataDB()->Rollback();  // the file and its group
     return 0;
   }
   Check(n == plain.size());
@@ -218,6 +218,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     Check(fits);
   }
-  ketch::DataDB()->Rollback();
+  while (ketch::DataDB()->InTransaction()) ketch::DataDB()->Rollback();  // the file and its group
   return 0;
 }

@@ -14,6 +14,7 @@
 #include "platform/Locations.h"
 #include "platform/Paths.h"
 #include "rules/mParse.h"
+#include "shell/EndSignals.h"
 #include "shell/Progress.h"
 #include "shell/RunCounts.h"
 #include "shell/app/Check.h"
@@ -35,6 +36,10 @@ void Step(const char* command, const std::function<void()>& step) {
     step();
   } catch (const Error& e) {
     LogError(e, command);
+  } catch (const std::exception&) {
+    // Out of memory, or a fault of the program: nothing the next step could
+    // go on from, but the files read whole are kept.
+    EndOnException(std::current_exception(), command);
   }
 }
 
@@ -112,6 +117,7 @@ bool cmdInitDB() {
 
 void cmdAll() {
   StopAhead stopAhead;
+  StopOnEndSignals signalsStop;
   ClearStop();
   if (OverwriteTicked()) Step("All", LogHeader);
   ReportPass("Configuration walk");
@@ -169,6 +175,7 @@ int cmdLearn(bool fresh, std::string& message, LearnSummary* summary) {
 void cmdCheck(const std::vector<std::string>& files) {
   StopAhead stopAhead;
   DecodeHere decodeHere;
+  StopOnEndSignals signalsStop;
   ClearStop();
   InitParse(false);
   CheckInParts(files, [&files](size_t from, size_t to) {

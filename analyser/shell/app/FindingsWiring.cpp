@@ -136,6 +136,7 @@ void FindingsWiring::Check(const std::vector<std::string>& files) {
     Watched("Check", [&files] { cmdCheck(files); });
     Run() = std::move(loaded);
     Counts() = counts;
+    if (StopSignal() != 0) EndProgram(128 + StopSignal());
   });
 }
 

@@ -17,6 +17,7 @@
 #include "shell/app/Check.h"
 #include "shell/app/Commands.h"
 #include "shell/DoEvents.h"
+#include "shell/Progress.h"
 #include "shell/app/FindingsOutput.h"
 #include "shell/app/Progress.h"
 #include "shell/app/RunSummary.h"
@@ -111,6 +112,8 @@ int RunCommands(const QStringList& commands, bool fresh, bool& ranAll) {
       }
       cmdAll();
       ranAll = true;
+      // A signal stopped it: the program ends after its summary.
+      if (StopSignal() != 0) break;
     } else if (command == "dump") {
       cmdDumpRules();
     }
@@ -141,7 +144,9 @@ int RunHeadless(int argc, char** argv) {
       "  5  normal end, and a finding of the --fail-on codes was reported\n"
       "  6  normal end, but an error report was written (see the log)\n"
       "  7  'learn' found no game to learn from (KETCH.MDB unchanged)\n"
-      "  8  'learn' could not write KETCH.MDB (it is unchanged)");
+      "  8  'learn' could not write KETCH.MDB (it is unchanged)\n"
+      "  128+N  'all' or 'check' stopped by signal N (SIGTERM 143, SIGINT 130) before\n"
+      "         its next file; the files read whole are stored");
   parser.addHelpOption();
   parser.addVersionOption();
   QCommandLineOption game("game", "Sets the game folder.", "DIR");
@@ -332,6 +337,7 @@ int RunHeadless(int argc, char** argv) {
   SetEventPump(nullptr);
   if (check) Print(checkFormat == CheckFormat::Json ? stderr : stdout, CheckSummary(run.Reported()));
   status = run.Status(status);
+  if (StopSignal() != 0) status = 128 + StopSignal();
 
   // Normal end: with --save the settings are saved as when the window closes
   // (a check's are left as stored).

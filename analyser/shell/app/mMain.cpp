@@ -10,6 +10,7 @@
 #include "platform/App.h"
 #include "platform/Text.h"
 #include "shell/DoEvents.h"
+#include "shell/Progress.h"
 #include "shell/app/Commands.h"
 #include "shell/app/FindingsWiring.h"
 #include "shell/cSettings.h"
@@ -32,7 +33,11 @@ LogView FatalBoxOnly() {
 
 void WireCommands(frmMain& window) {
   window.OnInitDB = [] { return cmdInitDB(); };
-  window.OnAll = [] { cmdAll(); };
+  window.OnAll = [] {
+    cmdAll();
+    // Stopped by a signal: the window goes with the run.
+    if (StopSignal() != 0) EndProgram(128 + StopSignal());
+  };
   window.OnDumpRules = [] { cmdDumpRules(); };
 }
 

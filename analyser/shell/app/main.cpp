@@ -7,8 +7,13 @@
 #include "shell/app/Headless.h"
 #include "shell/app/LspServer.h"
 #include "shell/app/mMain.h"
+#include "shell/EndSignals.h"
+#include "shell/mError.h"
 
 int main(int argc, char** argv) {
+  // Before any thread: the signals are the watch's alone.
+  ketch::WatchEndSignals();
+  ketch::EndOnUncaughtExceptions();
   if (argc > 1 && std::strcmp(argv[1], "lsp") == 0) {
     if (argc == 2) return ketch::RunLsp();
     std::fprintf(stderr, "ketch: 'lsp' takes no arguments: it speaks on standard input and output\n");
