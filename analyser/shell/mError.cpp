@@ -188,7 +188,9 @@ Error OwnError(int16_t code, const std::string& classSuffix) {
 
 void LogLine(const std::string& message) {
   static LogFile log;
-  const std::string path = LogFilePath();
+  // Finding the log's folder costs system calls: not for every line of a
+  // run without a log file.
+  const std::string path = logFileOn ? LogFilePath() : std::string();
   const int failure = logFileOn ? log.Append(path, message + kCrLf) : 0;
 
   if (failure != 0) {
