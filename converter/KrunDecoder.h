@@ -109,6 +109,8 @@ class StringSink final : public TextSink {
     Flush();
     return std::move(text_);
   }
+  // Room for n characters of text, made at once.
+  void Reserve(std::size_t n) { text_.reserve(n); }
 
  private:
   void Emit(const char* text, std::size_t size) override { text_.append(text, size); }

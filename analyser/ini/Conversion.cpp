@@ -427,9 +427,9 @@ bool DecodesInProcess() { return decodeInProcess; }
 
 bool DecodeBinaryFile(int fd, std::string& text) {
   // One buffer for the run: files come one after another, and a fresh one
-  // per file would be mapped and zeroed each time.
+  // per file would be mapped and zeroed each time. Not cleared either: a
+  // resize after a clear zeroes it all again.
   static thread_local std::vector<unsigned char> bytes;
-  bytes.clear();
   const size_t end = static_cast<size_t>(SizeNow(fd));
   size_t size = 0;
   while (size < end) {
@@ -444,6 +444,9 @@ bool DecodeBinaryFile(int fd, std::string& text) {
   const std::span<const unsigned char> file(bytes.data(), size);
   if (krun::CheckHeader(file) != krun::HeaderCheck::Ok) return false;
   krun::StringSink sink;
+  // The text is rarely half as large again as the file: made room for once,
+  // not grown a dozen times; a huge file grows as it must.
+  sink.Reserve(std::min<size_t>(2 * size, size_t{64} << 20));
   if (krun::Decode(file, &sink).outcome != krun::Outcome::Converted) return false;
   text = sink.TakeText();
   return true;
