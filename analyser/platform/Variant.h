@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <variant>
 
 namespace ketch {
@@ -62,15 +63,21 @@ class Variant {
 // blanks ignored, optional sign, digits with optional "," group separators,
 // optional "." fraction, optional exponent. Raise 13 when the text is not a
 // number (empty text included) and 6 when the magnitude overflows a double.
-double ParseNumber(const std::string& text);
+double ParseNumber(std::string_view text);
 
 // Text to a 32-bit integer: ParseNumber, then rounding half to even; 6 when
 // the result lies outside the 32-bit range.
-int32_t ParseLong(const std::string& text);
+int32_t ParseLong(std::string_view text);
 
 // Text to boolean: "True"/"False" in any letter case, else a number (zero is
 // false); 13 for anything else, empty text included.
-bool ParseBool(const std::string& text);
+bool ParseBool(std::string_view text);
+
+// The same without raising, for text read in bulk: the number of the error
+// the Parse function would raise, or 0 with the value set.
+int32_t ReadNumber(std::string_view text, double& value);
+int32_t ReadLong(std::string_view text, int32_t& value);
+int32_t ReadBool(std::string_view text, bool& value);
 
 // Rounds half to even and narrows; 6 when outside [lo, hi].
 int64_t RoundToInteger(double value, int64_t lo, int64_t hi);

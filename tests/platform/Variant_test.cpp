@@ -6,8 +6,12 @@
 
 #include "ErrorOf.h"
 
+#include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <random>
+#include <string>
 
 #include "platform/Error.h"
 
@@ -28,6 +32,32 @@ TEST(ParseNumber, AcceptedForms) {
       {"1.7976931348623157e308", 1.7976931348623157e308},
   };
   for (const Case& c : cases) EXPECT_EQ(ParseNumber(c.text), c.value) << c.text;
+}
+
+// Plain decimals take a shorter way than from_chars; both must give the
+// same double to the last bit, also where the shorter way stops applying.
+TEST(ParseNumber, PlainDecimalsReadAsFromChars) {
+  std::mt19937_64 random(7);
+  auto same = [](const std::string& text) {
+    double expected = 0;
+    std::from_chars(text.data(), text.data() + text.size(), expected);
+    const double got = ParseNumber(text);
+    EXPECT_EQ(std::signbit(got), std::signbit(expected)) << text;
+    EXPECT_EQ(std::memcmp(&got, &expected, sizeof got), 0) << text << " gave " << got;
+  };
+  for (int i = 0; i < 20000; ++i) {
+    const int before = static_cast<int>(random() % 18), after = static_cast<int>(random() % 26);
+    std::string text = random() % 4 == 0 ? "-" : "";
+    for (int d = 0; d < before; ++d) text += static_cast<char>('0' + random() % 10);
+    if (before == 0) text += '0';
+    if (after > 0) text += '.';
+    for (int d = 0; d < after; ++d) text += static_cast<char>('0' + random() % 10);
+    same(text);
+  }
+  for (const char* text : {"9007199254740991", "9007199254740992", "9007199254740993", "0.9007199254740993",
+                           "-0", "-0.0", "0.0000000000000000000001", "0.00000000000000000000001",
+                           "1.0000000000000000000001", "123456789012.3456789", "0.1", "0.3", "2.675"})
+    same(text);
 }
 
 TEST(ParseNumber, RefusedForms) {
