@@ -95,7 +95,15 @@ void ReadINIFile(const std::string& A, const std::string& P, LocationRecord& L) 
 }
 
 void ReadSections(const std::string& A, cFile& reader) {
-  SectionRecord R;
+  // The record of the file before, whose texts' buffers serve this one: a
+  // fresh record per file is 4,000 texts made, grown and freed again. A
+  // nested read finds none and makes its own.
+  static thread_local std::unique_ptr<SectionRecord> spare;
+  struct Kept {
+    std::unique_ptr<SectionRecord> record = spare ? std::move(spare) : std::make_unique<SectionRecord>();
+    ~Kept() { spare = std::move(record); }
+  } kept;
+  SectionRecord& R = *kept.record;
   bool first = true;
   while (ReadNextSection(R, reader)) {
     DoSection(A, R);

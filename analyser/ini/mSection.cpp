@@ -9,6 +9,12 @@
 #include "shell/mError.h"
 
 namespace ketch {
+namespace {
+
+// The errors that are findings about an entry line.
+bool AboutTheLine(int32_t number) { return number == errInvalidArgument || number == errOverflow || IsFinding(number); }
+
+}  // namespace
 
 void SplitEntryLine(const std::string& line, std::string& key, std::string& value) {
   size_t eq = line.find('=');
@@ -65,20 +71,22 @@ void DoSection(const std::string& A, SectionRecord& R) {
       return;
     }
     for (int16_t i = 1; i <= R.EntryCount; ++i) {
+      // What a line is found to be comes back as a number: a raised error
+      // for each of thousands of bad lines would cost more than the rest.
+      int32_t found = 0;
       try {
-        cEntry& entry = section->Item(R.EntryNames[i]);
-        entry.SetValues(R.EntryNames[i], R.EntryValues[i], R.LineNo + i);
+        cEntry* entry = section->Find(R.EntryNames[i]);
+        found = entry ? entry->TakeValues(R.EntryNames[i], R.EntryValues[i], R.LineNo + i) : errInvalidArgument;
       } catch (const Error& e) {
-        // Findings about the line; anything else is unexpected.
-        if (e.Number == errInvalidArgument)
-          LogWarning(R, errUnknownEntry, i);
-        else if (e.Number == errOverflow)
-          LogWarning(R, errValueOverflow, i);
-        else if (IsFinding(e.Number))
-          LogWarning(R, static_cast<int16_t>(e.Number), i);
-        else
-          throw;
+        if (!AboutTheLine(e.Number)) throw;  // unexpected
+        found = e.Number;
       }
+      if (found == errInvalidArgument)
+        LogWarning(R, errUnknownEntry, i);
+      else if (found == errOverflow)
+        LogWarning(R, errValueOverflow, i);
+      else if (found != 0)
+        LogWarning(R, static_cast<int16_t>(found), i);
     }
     if (StoresRows()) {
       section->File(R.File);

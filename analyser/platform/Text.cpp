@@ -182,6 +182,8 @@ std::string LowerCase(std::string_view text) {
 
 bool SameIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
+  // Names are mostly written as the rules write them.
+  if (a == b) return true;
   for (size_t i = 0; i < a.size(); ++i)
     if (Upper1252(static_cast<unsigned char>(a[i])) != Upper1252(static_cast<unsigned char>(b[i])))
       return false;

@@ -38,20 +38,25 @@ cValue& cEntry::AddValue(const std::string& sValueName, int32_t cseType, int16_t
 }
 
 void cEntry::SetValues(const std::string& sEntryName, const std::string& sValues, int32_t lFileLine) {
+  if (const int32_t error = TakeValues(sEntryName, sValues, lFileLine)) RaiseEntryError(error);
+}
+
+int32_t cEntry::TakeValues(const std::string& sEntryName, const std::string& sValues, int32_t lFileLine) {
   const cSingleEntry& t = Template();
-  if (t.SectionName() == cSingleEntry::kEmptyName) throw OwnError(errEntryNotInitialized, ".Entry");
-  if (!SameIgnoringCase(sEntryName, t.EntryName())) throw OwnError(errEntryNameMismatch, ".Entry");
+  if (t.SectionName() == cSingleEntry::kEmptyName) return errEntryNotInitialized;
+  if (!SameIgnoringCase(sEntryName, t.EntryName())) return errEntryNameMismatch;
   size_t slot = static_cast<size_t>(next_ - 1);
   if (next_ > 1) {
-    if (!multiLine_) throw OwnError(errEntryNotMultiline, ".Entry");
+    if (!multiLine_) return errEntryNotMultiline;
     if (slot < occ_.size())
       occ_[slot]->Clear();  // a kept clone: same rules, its values get overwritten
     else
       occ_.push_back(t.Clone());
   }
-  occ_[slot]->SetValues(sEntryName, sValues, lFileLine);
+  if (const int32_t error = occ_[slot]->TakeValues(sEntryName, sValues, lFileLine)) return error;
   if (next_ == std::numeric_limits<int16_t>::max()) throw PlatformErrorOf(errOverflow);
   ++next_;
+  return 0;
 }
 
 void cEntry::Store(int32_t lSectionDB_ID) {

@@ -36,6 +36,9 @@ class cEntry {
   // single-line entry, and the occurrence's errors; a failed line is not
   // counted and its slot goes to the next line.
   void SetValues(const std::string& sEntryName, const std::string& sValues, int32_t lFileLine);
+  // The same without raising for what a line can be found to be: the number
+  // of the error SetValues would raise (see cSingleEntry::TakeValues), or 0.
+  int32_t TakeValues(const std::string& sEntryName, const std::string& sValues, int32_t lFileLine);
   // Drops all collected lines, keeping the template's rules.
   void Clear();
 

@@ -40,6 +40,8 @@ class cSection {
   // The entry rule by 1-based position (raises 9) or by key (raises 5).
   cEntry& Item(int32_t position) const { return entries_.Item(position); }
   cEntry& Item(const std::string& key) const { return entries_.Item(key); }
+  // The entry rule by key, or null when there is none.
+  cEntry* Find(const std::string& key) const { return entries_.Find(key); }
   int32_t Count() const { return entries_.Count(); }
   // Removes the entry rule by position (raises 9) or by key (raises 5).
   void Remove(int32_t position) { entries_.Remove(position); }

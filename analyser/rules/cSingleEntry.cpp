@@ -25,7 +25,6 @@ void cSingleEntry::Init(const std::string& sSectionName, const std::string& sEnt
   if (sectionName_ != kEmptyName) Raise(errEntryAlreadyInitialized);
   sectionName_ = sSectionName;
   entryName_ = sEntryName;
-  upperName_ = UpperCase(sEntryName);
   fixedNo_ = iFixedNo;
   hasVar_ = bVarVals;
   values_.clear();
@@ -55,15 +54,26 @@ cValue& cSingleEntry::AddValue(const std::string& sValueName, int32_t cseType, i
   return added;
 }
 
+void RaiseEntryError(int32_t number) {
+  if (number == errValueTypeMismatch || number == errValueNotInitialized || number == errOverflow)
+    RaiseValueError(number);
+  Raise(static_cast<int16_t>(number));
+}
+
 void cSingleEntry::SetValues(const std::string& sEntryName, const std::string& sValues, int32_t lFileLine) {
-  if (sectionName_ == kEmptyName) Raise(errEntryNotInitialized);
-  if (!SameIgnoringCase(sEntryName, upperName_)) Raise(errEntryNameMismatch);
-  if (nextPoz_ == 1) Raise(errValueTypesNotSet);
+  if (const int32_t error = TakeValues(sEntryName, sValues, lFileLine)) RaiseEntryError(error);
+}
+
+int32_t cSingleEntry::TakeValues(const std::string& sEntryName, const std::string& sValues, int32_t lFileLine) {
+  if (sectionName_ == kEmptyName) return errEntryNotInitialized;
+  if (!SameIgnoringCase(sEntryName, entryName_)) return errEntryNameMismatch;
+  if (nextPoz_ == 1) return errValueTypesNotSet;
   int16_t pos = 1;
   int32_t i = 0;
-  while (NextToken(sValues, pos, token_)) {
+  std::string_view token;
+  while (NextToken(sValues, pos, token)) {
     ++i;
-    if (i > fixedNo_ && !hasVar_) Raise(errTooManyValues);
+    if (i > fixedNo_ && !hasVar_) return errTooManyValues;
     if (i > fixedNo_ + 1) {
       cValue& multi = Value(static_cast<int16_t>(fixedNo_ + 1));
       bool fresh = static_cast<size_t>(i) > values_.size() || !values_[static_cast<size_t>(i - 1)];
@@ -72,11 +82,12 @@ void cSingleEntry::SetValues(const std::string& sEntryName, const std::string& s
       // this same position by an earlier line; its old value is overwritten.
       if (fresh) values_[static_cast<size_t>(i - 1)] = multi.Clone(static_cast<int16_t>(i));
     }
-    Value(static_cast<int16_t>(i)).Value(token_);
+    if (const int32_t error = Value(static_cast<int16_t>(i)).Take(token)) return error;
   }
-  if (i < fixedNo_) Raise(errTooFewValues);
+  if (i < fixedNo_) return errTooFewValues;
   fileLine_ = lFileLine;
   varCount_ = static_cast<int16_t>(i - fixedNo_);
+  return 0;
 }
 
 std::unique_ptr<cSingleEntry> cSingleEntry::Clone() const {

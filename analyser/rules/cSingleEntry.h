@@ -21,6 +21,10 @@
 
 namespace ketch {
 
+// Raises the error that SetValues raises for the number TakeValues gave:
+// the value's own errors as the value raises them.
+[[noreturn]] void RaiseEntryError(int32_t number);
+
 class cSingleEntry {
  public:
   static constexpr const char* kEmptyName = "_bc_empty";
@@ -36,6 +40,10 @@ class cSingleEntry {
   // a value's own failure passes through. On failure FileLine and
   // VarValuesCount keep their earlier contents.
   void SetValues(const std::string& sEntryName, const std::string& sValues, int32_t lFileLine);
+  // The same without raising for what a line can be found to be: the number
+  // of the error SetValues would raise, or 0. Faults of the program itself
+  // (a missing rule, a position past 32767) still raise.
+  int32_t TakeValues(const std::string& sEntryName, const std::string& sValues, int32_t lFileLine);
   // A new occurrence with the same names, counts and value rules, no values.
   std::unique_ptr<cSingleEntry> Clone() const;
   // Cuts the value list back to the rules of the entry (dropping the clones
@@ -58,7 +66,6 @@ class cSingleEntry {
 
   std::string sectionName_ = kEmptyName;
   std::string entryName_;
-  std::string upperName_;  // entryName_ folded once for the per-line test
   int16_t fixedNo_ = 0;
   bool hasVar_ = false;
   int32_t fileLine_ = 0;
@@ -70,9 +77,6 @@ class cSingleEntry {
   int16_t varCount_ = 0;
   int16_t nextPoz_ = 1;
   bool multiAdded_ = false;
-  // The value being split off: one buffer for every line of this occurrence,
-  // as this runs for every line read.
-  std::string token_;
 };
 
 }  // namespace ketch

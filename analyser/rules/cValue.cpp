@@ -22,11 +22,6 @@ Variant InitialValue(int32_t type) {
   }
 }
 
-[[noreturn]] void RaiseConversion(const Error& e) {
-  if (e.Number == errTypeMismatch) throw OwnError(errValueTypeMismatch, ".Value");
-  throw Error(e.Number, App::EXEName() + ".Value", e.Description);
-}
-
 }  // namespace
 
 std::unique_ptr<cValue> cValue::Clone(int16_t iPoz) const {
@@ -44,26 +39,43 @@ void cValue::Init(const std::string& sValueName, int32_t cseType, int16_t iPoz, 
   value_ = InitialValue(cseType);
 }
 
-void cValue::Value(const std::string& sText) {
-  try {
-    switch (type_) {
-      case vtLong: value_ = Variant(ParseLong(sText)); return;
-      case vtDouble: value_ = Variant(ParseNumber(sText)); return;
-      case vtText:
-        // Assigning into the held text reuses its buffer line after line.
-        if (auto* held = const_cast<std::string*>(value_.IfText())) {
-          *held = sText;
-          return;
-        }
-        value_ = Variant(sText);
-        return;
-      case vtBoolean: value_ = Variant(ParseBool(sText)); return;
-      default: break;
+void RaiseValueError(int32_t number) {
+  if (number == errValueTypeMismatch || number == errValueNotInitialized) throw OwnError(number, ".Value");
+  throw Error(number, App::EXEName() + ".Value", PlatformErrorOf(number).Description);
+}
+
+void cValue::Value(std::string_view sText) {
+  if (const int32_t error = Take(sText)) RaiseValueError(error);
+}
+
+int32_t cValue::Take(std::string_view sText) {
+  int32_t error = 0;
+  switch (type_) {
+    case vtLong: {
+      int32_t number = 0;
+      if (!(error = ReadLong(sText, number))) value_ = Variant(number);
+      break;
     }
-  } catch (const Error& e) {
-    RaiseConversion(e);
+    case vtDouble: {
+      double number = 0;
+      if (!(error = ReadNumber(sText, number))) value_ = Variant(number);
+      break;
+    }
+    case vtText:
+      // Assigning into the held text reuses its buffer line after line.
+      if (auto* held = const_cast<std::string*>(value_.IfText()))
+        held->assign(sText);
+      else
+        value_ = Variant(std::string(sText));
+      return 0;
+    case vtBoolean: {
+      bool truth = false;
+      if (!(error = ReadBool(sText, truth))) value_ = Variant(truth);
+      break;
+    }
+    default: return errValueNotInitialized;
   }
-  throw OwnError(errValueNotInitialized, ".Value");
+  return error == errTypeMismatch ? errValueTypeMismatch : error;
 }
 
 void cValue::Value(const Variant& vData) {
@@ -77,7 +89,8 @@ void cValue::Value(const Variant& vData) {
       default: value_ = Variant(vData.AsBool()); break;
     }
   } catch (const Error& e) {
-    RaiseConversion(e);
+    if (e.Number == errTypeMismatch) RaiseValueError(errValueTypeMismatch);
+    throw Error(e.Number, App::EXEName() + ".Value", e.Description);
   }
 }
 

@@ -7,10 +7,14 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/Variant.h"
 
 namespace ketch {
+
+// Raises the error that cValue::Value raises for that number.
+[[noreturn]] void RaiseValueError(int32_t number);
 
 class cValue {
  public:
@@ -34,8 +38,12 @@ class cValue {
   // type other than 1..4, 10101 when the text does not convert, and the
   // platform's own error (6 for overflow) with source "<program>.Value";
   // after an error the stored value is unchanged.
-  void Value(const std::string& sText);
-  void Value(const char* sText) { Value(std::string(sText)); }
+  void Value(std::string_view sText);
+  // The same without raising, for the lines of a run: the number of the
+  // error Value would raise (10101, 10102 or 6), or 0 once stored.
+  int32_t Take(std::string_view sText);
+  void Value(const std::string& sText) { Value(std::string_view(sText)); }
+  void Value(const char* sText) { Value(std::string_view(sText)); }
   // The same for a tagged value: text converts as above, other kinds are
   // coerced by the platform's rules.
   void Value(const Variant& vData);

@@ -6,6 +6,13 @@
 namespace ketch {
 
 bool NextToken(const std::string& T, int16_t& iPoz, std::string& sToken) {
+  std::string_view token;
+  if (!NextToken(T, iPoz, token)) return false;
+  sToken = token;
+  return true;
+}
+
+bool NextToken(const std::string& T, int16_t& iPoz, std::string_view& sToken) {
   if (iPoz < 1 || static_cast<size_t>(iPoz) > T.size()) return false;
   size_t from = static_cast<size_t>(iPoz) - 1;
   size_t comma = T.find(',', from);

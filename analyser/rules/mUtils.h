@@ -14,6 +14,8 @@ namespace ketch {
 // past it. Returns false when T is used up (an empty T gives no value, a
 // trailing comma no empty last value). Raises 6 when iPoz would pass 32767.
 bool NextToken(const std::string& T, int16_t& iPoz, std::string& sToken);
+// The same, the value as a view into T.
+bool NextToken(const std::string& T, int16_t& iPoz, std::string_view& sToken);
 
 // The text without blanks at either end (only the blank character counts).
 std::string_view TrimBlanks(std::string_view text);

@@ -6,6 +6,7 @@
 
 #include "ErrorOf.h"
 #include "platform/Error.h"
+#include "rules/cSingleEntry.h"
 #include "StoreFixture.h"
 
 namespace ketch {
@@ -49,6 +50,45 @@ TEST(cEntry, OnlyGoodLinesInAnyCaseOfTheKeyTakeASlotAndNoneWithoutARule) {
   cEntry none;
   EXPECT_EQ(ErrorOf([&] { none.SetValues("x", "1", 1); }), 10202);
   EXPECT_EQ(ErrorOf([&] { none.AddValue("", vtLong, 1, false); }), 10202);
+}
+
+// A run takes lines through TakeValues, which reports by number; SetValues
+// raises. Fed the same lines, both must find the same, keep the same lines,
+// and the raised error must be the one RaiseEntryError makes of the number.
+TEST(cEntry, TakeValuesFindsWhatSetValuesRaises) {
+  auto shaped = [](bool multiLine, int32_t type) {
+    auto e = std::make_unique<cEntry>();
+    e->Init("Ship", "mass", 1, multiLine, true, false, 3);
+    e->AddValue("a", vtLong, 1, false);
+    e->AddValue("b", type, 2, true);
+    return e;
+  };
+  const char* lines[] = {"1",     "1, 2.5", "x",        "1, x",   "99999999999", "1, 1e400", "",
+                         "1, 2, 3", "1, true", "1,,2", "2147483648", "1, 1,5",    "  7  ,  8 "};
+  for (bool multiLine : {false, true})
+    for (int32_t type : {int32_t{vtLong}, int32_t{vtDouble}, int32_t{vtText}, int32_t{vtBoolean}, int32_t{9}}) {
+      auto raising = shaped(multiLine, type);
+      auto taking = shaped(multiLine, type);
+      for (const char* line : lines)
+        for (const char* name : {"mass", "MASS", "weight"}) {
+          const Error raised = RaisedBy([&] { raising->SetValues(name, line, 4); });
+          const int32_t taken = taking->TakeValues(name, line, 4);
+          const std::string what = std::string(name) + " = " + line + " (type " + std::to_string(type) + ")";
+          EXPECT_EQ(taken, raised.Number) << what;
+          if (taken == 0) continue;
+          const Error made = RaisedBy([&] { RaiseEntryError(taken); });
+          EXPECT_EQ(made.Source, raised.Source) << what;
+          EXPECT_EQ(made.Description, raised.Description) << what;
+        }
+      ASSERT_EQ(taking->Count(), raising->Count());
+      for (int16_t i = 1; i <= taking->Count(); ++i) {
+        const cSingleEntry& a = taking->Occurrence(i);
+        const cSingleEntry& b = raising->Occurrence(i);
+        ASSERT_EQ(a.VarValuesCount(), b.VarValuesCount());
+        for (int16_t p = 1; p <= a.FixedValuesNo() + a.VarValuesCount(); ++p)
+          EXPECT_EQ(a.Value(p).Value(), b.Value(p).Value());
+      }
+    }
 }
 
 TEST(cEntry, CloneHasTheRuleButNoLines) {
