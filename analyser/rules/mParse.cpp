@@ -94,7 +94,8 @@ void Load(bool storing, RowPlace& at) {
 
   auto base = std::make_unique<KeyedCollection<cSection>>();
   while (!rs->IsEOF()) {
-    at = RowPlace{.inRow = true};
+    at = RowPlace();
+    at.inRow = true;
     const std::string sectionName = field(c.section, "SectionName").AsText();
     at.section = Shown(sectionName);
     auto section = std::make_unique<cSection>();
