@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
   };
   bool shot = false, cancelled = false;
   SetEventPump([&] {
-    QApplication::processEvents();
+    PumpWindowEvents();
     const int done = findings.pbRun->value();
     if (shotAt >= 0 && !shot && done >= shotAt) {
       shot = true;

@@ -20,5 +20,8 @@ void WireCommands(frmMain& window);
 // hooks go and the settings are saved. A failed save shows the fatal box and
 // ends the program.
 void EndWindowRun(std::unique_ptr<cSettings> settings);
+// The window's event pump: pending events processed, at most a hundred
+// times a second however often the engine asks.
+void PumpWindowEvents();
 
 }  // namespace ketch

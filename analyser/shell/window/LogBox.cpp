@@ -2,6 +2,8 @@
 // widget in batches when it paints.
 #include "shell/window/LogBox.h"
 
+#include <algorithm>
+
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QTimer>
@@ -55,16 +57,36 @@ void LogBox::AppendText(const std::string& text) {
 }
 
 void LogBox::KeepFrom(size_t from) {
-  text_.erase(0, std::min(from, text_.size()));
-  pending_.clear();
-  reset_ = true;
+  from = std::min(from, text_.size());
+  // A run trims the box dozens of times a second: the widget loses the same
+  // start rather than taking the whole text anew and laying it out again.
+  // Unless the cut reaches text it has not got, or parts a CR from its LF.
+  const size_t inWidget = text_.size() - pending_.size();
+  const bool splitsLineEnd = from > 0 && from < text_.size() && text_[from - 1] == '\r' && text_[from] == '\n';
+  if (!reset_ && from <= inWidget && !splitsLineEnd) {
+    dropped_ += static_cast<int>(ForDisplay(text_.substr(0, from)).size());
+  } else {
+    pending_.clear();
+    reset_ = true;
+  }
+  text_.erase(0, from);
 }
 
 void LogBox::Flush() {
   if (reset_) {
     setPlainText(ForDisplay(text_));
     reset_ = false;
-  } else if (!pending_.empty()) {
+    dropped_ = 0;
+    pending_.clear();
+    return;
+  }
+  if (dropped_ > 0) {
+    QTextCursor cursor(document());
+    cursor.setPosition(dropped_, QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+    dropped_ = 0;
+  }
+  if (!pending_.empty()) {
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
     cursor.insertText(ForDisplay(pending_));

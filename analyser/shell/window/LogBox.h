@@ -35,7 +35,8 @@ class LogBox : public QPlainTextEdit {
 
   std::string text_;
   std::string pending_;  // added since the widget was last brought up to date
-  bool reset_ = false;   // trimmed since then: the widget takes the whole text
+  bool reset_ = false;   // trimmed so that the widget must take the whole text
+  int dropped_ = 0;      // characters to cut from the widget's start
   QElapsedTimer sincePaint_;
   bool endPending_ = false;
 };

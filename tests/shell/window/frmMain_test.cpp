@@ -11,6 +11,7 @@
 
 #include "LogFixture.h"
 #include "TestUtil.h"
+#include "platform/Text.h"
 #include "shell/window/Twips.h"
 #include "shell/window/frmPath.h"
 
@@ -144,6 +145,30 @@ TEST_F(WindowTest, LogBoxShowsTheLogAndStaysShort) {
   EXPECT_EQ(w.tbLog->toPlainText(), shown);
   EXPECT_EQ(w.tbLog->Text().substr(w.tbLog->TextLength() - 101), line + "\r\n");
   EXPECT_EQ(test::ReadFile(dir_ / "ketch.log").size(), 5 + 12 + 400u * 101);
+}
+
+// Trimmed between paints the box cuts its start instead of taking the whole
+// text again; what it shows must stay the log's text all the same.
+TEST_F(WindowTest, LogBoxTrimmedBetweenPaintsShowsTheLogsText) {
+  LogBox& box = *window_->tbLog;
+  auto shown = [&] { return QString::fromStdString(Cp1252ToUtf8(box.Text())).replace("\r\n", "\n").replace("\r", "\n"); };
+  for (int round = 0; round < 30; ++round) {
+    box.AppendText("line " + std::to_string(round) + " caf\xe9 \x80\r\n");
+    if (round % 3 == 0) box.KeepFrom(5);          // inside what the widget has
+    if (round % 7 == 0) box.AppendText("lone\rcr\n");
+    if (round % 4 == 0) box.Flush();
+    if (round % 5 == 0) box.KeepFrom(box.TextLength() - 3);  // into what it has not got yet
+    box.Flush();
+    ASSERT_EQ(box.toPlainText(), shown()) << "round " << round;
+  }
+  box.AppendText("ab\r\ncd\r\n");
+  box.Flush();
+  box.KeepFrom(box.Text().find("ab\r") + 3);  // between a CR and its LF
+  box.Flush();
+  EXPECT_EQ(box.toPlainText(), shown());
+  box.KeepFrom(box.TextLength());
+  box.Flush();
+  EXPECT_TRUE(box.toPlainText().isEmpty());
 }
 
 TEST_F(WindowTest, FailureLinesOfAnUnwritableLogShowOnceTheWindowPaints) {
