@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Screenshots of the window as a user sees it, under Xvfb: the findings list
 # after a run of the small sample game, the progress bar during a run of the
-# large one, a cancelled run; at 100% and at 200% scale (QT_SCALE_FACTOR=2),
-# and with a dark palette (Fusion). PNG files into OUT (default screens/).
+# large one, a cancelled run, Learn's progress and its cancel; at 100% and at
+# 200% scale (QT_SCALE_FACTOR=2), and with a dark palette (Fusion). PNG files into OUT (default screens/).
 #   bench/window_shots.sh [BUILD_DIR] [OUT]
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -30,4 +30,7 @@ shot progress-100 "$WORK/large" 1 1600x900 KETCH_SHOT_AT=300 KETCH_SHOT_DURING="
 shot progress-200 "$WORK/large" 2 3200x1800 KETCH_SHOT_AT=300 KETCH_SHOT_DURING="$OUT/progress-200.png" KETCH_CANCEL_AT=310
 shot cancelled "$WORK/large" 1 1600x900 KETCH_CANCEL_AT=500 KETCH_SHOT_END="$OUT/cancelled-100.png"
 shot cancelled-dark "$WORK/large" 1 1600x900 KETCH_DARK=1 KETCH_CANCEL_AT=500 KETCH_SHOT_END="$OUT/cancelled-dark.png"
+shot learn-100 "$WORK/large" 1 1600x900 KETCH_LEARN=1 KETCH_SHOT_AT=300 KETCH_SHOT_DURING="$OUT/learn-100.png" KETCH_CANCEL_AT=310 KETCH_SHOT_END="$OUT/learn-cancelled-100.png"
+shot learn-200 "$WORK/large" 2 3200x1800 KETCH_LEARN=1 KETCH_SHOT_AT=300 KETCH_SHOT_DURING="$OUT/learn-200.png" KETCH_CANCEL_AT=310
+shot learn-dark "$WORK/large" 1 1600x900 KETCH_LEARN=1 KETCH_DARK=1 KETCH_SHOT_AT=300 KETCH_SHOT_DURING="$OUT/learn-dark.png" KETCH_CANCEL_AT=310 KETCH_SHOT_END="$OUT/learn-cancelled-dark.png"
 rm -rf "$WORK"
